@@ -1,0 +1,15 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+namespace ormelin {
+
+// The file layer the program was made for takes at most 259 bytes of path; a longer path is
+// refused before any open, with the operation's own failure message.
+inline constexpr int kMaxPathBytes = 259;
+
+// The path as the file system sees it (the platform's file-name encoding).
+QByteArray encodedPath(const QString &path);
+bool pathFitsFileLayer(const QString &path);
+
+} // namespace ormelin
