@@ -1,0 +1,92 @@
+#include "objlist/listdocument.h"
+
+#include "common/operatorui.h"
+#include "objlist/changemark.h"
+#include "objlist/listfile.h"
+#include "objlist/objectlist.h"
+
+namespace ormelin {
+
+ListDocument::ListDocument(ObjectList &list, OperatorUi &ui, QObject *parent)
+    : QObject(parent)
+    , m_list(list)
+    , m_ui(ui)
+{
+}
+
+bool ListDocument::saveList(const QString &suggested)
+{
+    const std::optional<QString> chosen = m_ui.chooseSaveFile(suggested);
+    if (!chosen)
+        return false;
+    if (!listfile::write(*chosen, m_list)) {
+        m_ui.showMessage(QStringLiteral("Ошибка записи файла ") + *chosen);
+        return false;
+    }
+    m_ui.setTitle(windowTitleFor(*chosen));
+    m_listPath = *chosen;
+    return true;
+}
+
+void ListDocument::loadList()
+{
+    const std::optional<QString> chosen = m_ui.chooseOpenFile();
+    if (!chosen)
+        return;
+    readListFile(*chosen, true, 0);
+    // Remembered even when the file did not read: it is the list the operator is working on.
+    m_listPath = *chosen;
+}
+
+void ListDocument::appendList()
+{
+    const std::optional<QString> chosen = m_ui.chooseOpenFile();
+    if (!chosen)
+        return;
+    readListFile(*chosen, true, m_list.rowCount() - 1);
+}
+
+bool ListDocument::readListFile(const QString &path, bool showErrors, int offset)
+{
+    switch (listfile::read(path, m_list, offset)) {
+    case listfile::ReadResult::Ok:
+        if (offset == 0)
+            m_ui.setTitle(windowTitleFor(path));
+        return true;
+    case listfile::ReadResult::ReadError:
+        if (showErrors) {
+            m_ui.showMessage(QStringLiteral("Ошибка чтения файла ") + path
+                + QStringLiteral(". Файл имеет неверный формат или поврежден"));
+        }
+        return false;
+    case listfile::ReadResult::FormatError:
+        if (showErrors)
+            m_ui.showMessage(QStringLiteral("Ошибка формата файла") + path);
+        return false;
+    }
+    return false;
+}
+
+void ListDocument::readSettingsFile()
+{
+    const std::optional<QString> path = listfile::readSettings();
+    if (!path)
+        return;
+    readListFile(*path, false, 0);
+    m_listPath = *path;
+    m_ui.setTitle(windowTitleFor(*path));
+}
+
+void ListDocument::writeSettingsFile() const
+{
+    listfile::writeSettings(m_listPath);
+}
+
+void ListDocument::saveOnClose()
+{
+    if (isChanged(m_ui) && m_ui.askYesNo(QStringLiteral("Сохранить измененный список в файле?")))
+        saveList(m_listPath);
+    writeSettingsFile();
+}
+
+} // namespace ormelin
