@@ -1,0 +1,220 @@
+#pragma once
+// Test helpers around the controller simulator:
+//  - SimProcess runs tarviks-sim (the path comes from ORMELIN_SIM, which the test registration
+//    sets) with a log and a dump directory in a temporary directory of its own, and reads both;
+//  - PtyClient opens the simulator's port the plain way (raw termios, non-blocking) and collects
+//    what arrives, for tests that want the line without the program's serial component.
+// The log and dump formats are described at the top of tools/simcore.h.
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+class SimProcess
+{
+public:
+    SimProcess() = default;
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+    ~SimProcess() { stop(); }
+
+    static QString program() { return qEnvironmentVariable("ORMELIN_SIM"); }
+
+    // Starts the simulator with `args` plus --log and --dump (and --baud 0 unless the arguments
+    // name a rate), and waits for the port line. False, with the reason in error(), on failure.
+    bool start(QStringList args = {})
+    {
+        if (program().isEmpty()) {
+            m_error = QStringLiteral("ORMELIN_SIM is not set");
+            return false;
+        }
+        if (!m_dir.isValid()) {
+            m_error = QStringLiteral("no temporary directory");
+            return false;
+        }
+        if (!args.contains(QStringLiteral("--baud")))
+            args << QStringLiteral("--baud") << QStringLiteral("0");
+        args << QStringLiteral("--log") << logPath() << QStringLiteral("--dump") << dumpDir();
+        m_process.setProgram(program());
+        m_process.setArguments(args);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start();
+        if (!m_process.waitForStarted(10000)) {
+            m_error = QStringLiteral("cannot start ") + program();
+            return false;
+        }
+        QDeadlineTimer deadline(10000);
+        QByteArray out;
+        while (!out.contains('\n') && !deadline.hasExpired()) {
+            if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
+                break;
+            out += m_process.readAllStandardOutput();
+        }
+        const QByteArray line = out.left(out.indexOf('\n'));
+        if (!line.startsWith("port: ")) {
+            m_error = QStringLiteral("no port line, got: ") + QString::fromUtf8(out);
+            return false;
+        }
+        m_port = QString::fromUtf8(line.mid(6));
+        return true;
+    }
+
+    // SIGTERM and the exit status; -1 if it did not end in time or crashed.
+    int stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+            return -1;
+        }
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    QProcess &process() { return m_process; }
+    QString error() const { return m_error; }
+    QString port() const { return m_port; }
+    QString dir() const { return m_dir.path(); }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("sim.log")); }
+    QString dumpDir() const { return m_dir.filePath(QStringLiteral("dump")); }
+
+    // Log lines without their timestamps; with `kind`, only lines of that kind ("frame",
+    // "payload", "reply", "filler", "garbage", "junk", ...).
+    QStringList log(const QString &kind = {}) const
+    {
+        QStringList lines;
+        for (const auto &[time, text] : timedLog(kind)) {
+            Q_UNUSED(time)
+            lines << text;
+        }
+        return lines;
+    }
+
+    // Log lines with their timestamps in seconds.
+    QList<std::pair<double, QString>> timedLog(const QString &kind = {}) const
+    {
+        QList<std::pair<double, QString>> lines;
+        QFile f(logPath());
+        if (!f.open(QIODevice::ReadOnly))
+            return lines;
+        QList<QByteArray> all = f.readAll().split('\n');
+        all.removeLast();   // empty, or a line still being written
+        for (const QByteArray &raw : all) {
+            const qsizetype blank = raw.indexOf(' ');
+            if (blank > 0) {
+                const QString text = QString::fromUtf8(raw.mid(blank + 1));
+                if (kind.isEmpty() || text.section(QLatin1Char(' '), 0, 0) == kind)
+                    lines.append({raw.left(blank).toDouble(), text});
+            }
+        }
+        return lines;
+    }
+
+    QByteArray dumpFile(const QString &name) const
+    {
+        QFile f(dumpDir() + QLatin1Char('/') + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_port;
+    QString m_error;
+};
+
+class PtyClient
+{
+public:
+    PtyClient() = default;
+    PtyClient(const PtyClient &) = delete;
+    PtyClient &operator=(const PtyClient &) = delete;
+    ~PtyClient() { close(); }
+
+    bool open(const QString &path)
+    {
+        close();
+        m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        termios t {};
+        if (tcgetattr(m_fd, &t) != 0) {
+            close();
+            return false;
+        }
+        cfmakeraw(&t);
+        if (tcsetattr(m_fd, TCSANOW, &t) != 0) {
+            close();
+            return false;
+        }
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readAvailable(); });
+        return true;
+    }
+
+    void close()
+    {
+        m_notifier.reset();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    bool write(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            if (n > 0)
+                done += n;
+            else
+                waitWritable();
+        }
+        return true;
+    }
+
+    QSocketNotifier *notifier() const { return m_notifier.get(); }
+    int fd() const { return m_fd; }
+
+    QByteArray received;
+    int reads = 0;
+
+private:
+    void readAvailable()
+    {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(m_fd, buf, sizeof buf)) > 0) {
+            received.append(buf, n);
+            ++reads;
+        }
+    }
+
+    void waitWritable()
+    {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(m_fd, &set);
+        timeval limit {1, 0};
+        ::select(m_fd + 1, nullptr, &set, nullptr, &limit);
+    }
+
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
