@@ -259,8 +259,6 @@ private:
             const uint8_t *e = table + i * entrySize;
             m_palette[i] = packRgb(e[2], e[1], e[0]);
         }
-        // Indices past a short table have no colour of their own: black.
-        std::fill(m_palette.begin() + entries, m_palette.end(), 0u);
     }
 
     void decodeRows(std::size_t start, uint32_t *pixels)
@@ -396,7 +394,7 @@ private:
     std::size_t m_pos = 0;
     Header m_header;
     Channel m_channels[3];
-    std::array<uint32_t, 256> m_palette{};
+    std::array<uint32_t, 256> m_palette{}; // indices past a short table stay black
 };
 
 } // namespace

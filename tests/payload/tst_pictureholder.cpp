@@ -304,6 +304,15 @@ private slots:
         QCOMPARE(thrownBy([&] { holder.encodePixels(buffer); }).kind, Thrown::Picture);
     }
 
+    void zeroWidthMetafileKeepsTheSize()
+    {
+        // One dimension of 0 is enough to leave the size alone.
+        PictureHolder holder;
+        holder.load(file(QStringLiteral("line.wmf"), buildPlaceableWmf(0, 0, 0, 720, 1440)));
+        QCOMPARE(holder.width(), 100);
+        QCOMPARE(holder.height(), 34);
+    }
+
     void failureKeepsThePreviousPicture_data()
     {
         QTest::addColumn<QString>("name");
@@ -426,6 +435,7 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::newRow("icon") << "one.ico" << buildIcon({{32, 16}}) << 32 << 16;
         QTest::newRow("icon, largest entry") << "many.ico" << buildIcon({{16, 16}, {48, 40}, {32, 32}}) << 48 << 40;
+        QTest::newRow("icon, first of equal areas") << "tie.ico" << buildIcon({{32, 16}, {16, 32}}) << 32 << 16;
         QTest::newRow("icon, 0 is 256") << "big.ico" << buildIcon({{0, 0}, {64, 64}}) << 256 << 256;
         QTest::newRow("placeable wmf, 1440 per inch") << "a.wmf" << buildPlaceableWmf(0, 0, 1440, 720, 1440) << 96 << 48;
         QTest::newRow("placeable wmf, offset box") << "b.WMF" << buildPlaceableWmf(-100, 50, 900, 550, 1000) << 96 << 48;
