@@ -61,7 +61,7 @@ uint32_t expectedMasked(uint32_t pixel, const std::array<uint32_t, 3> &masks)
             while (!((mask >> shift) & 1))
                 ++shift;
             int bits = 0;
-            while ((mask >> (shift + bits)) & 1 && shift + bits < 32)
+            while (shift + bits < 32 && ((mask >> (shift + bits)) & 1))
                 ++bits;
             channel = widen((pixel & mask) >> shift, bits);
         }
