@@ -338,8 +338,10 @@ Event Simulator::finishUpload()
             result = "refused-capacity";
         } else {
             m_storedBytes = total;
-            slot = StoredObject {u.code, u.kind, u.width, u.height, std::move(u.bytes), crc};
+            slot = std::make_shared<const StoredObject>(
+                StoredObject {u.code, u.kind, u.width, u.height, std::move(u.bytes), crc});
             e.stored = u.number;
+            e.object = slot;
         }
     }
     e.reply = e.stored >= 0 ? reply({kReplyStart, 0x00, 0x00}) : reply({kReplyStart, 0xFF, 0xFF});
@@ -372,15 +374,14 @@ std::optional<Event> Simulator::abandonPartial()
     return e;
 }
 
-const std::optional<StoredObject> &Simulator::object(int number) const
+const StoredObject *Simulator::object(int number) const
 {
-    static const std::optional<StoredObject> none;
-    return number >= 0 && number < kTableSize ? m_table[std::size_t(number)] : none;
+    return number >= 0 && number < kTableSize ? m_table[std::size_t(number)].get() : nullptr;
 }
 
 int Simulator::objectCount() const
 {
-    return int(std::count_if(m_table.begin(), m_table.end(), [](const auto &s) { return s.has_value(); }));
+    return int(std::count_if(m_table.begin(), m_table.end(), [](const auto &s) { return s != nullptr; }));
 }
 
 std::string Simulator::tableText() const

@@ -58,6 +58,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,6 +99,9 @@ struct Event
     std::vector<uint8_t> reply;     // the answer; empty when none is due
     bool completesCommand = false;  // a frame without payload, a payload, a filler
     int stored = -1;                // object number stored by this event
+    // The object as stored: it stays valid even if a later frame of the same batch replaces or
+    // erases it, so the dump can be written after the whole batch has been decoded.
+    std::shared_ptr<const StoredObject> object;
     bool tableCleared = false;
 };
 
@@ -114,7 +118,8 @@ public:
     // Forgets a partial frame or payload (the sender has gone away); nothing when none.
     std::optional<Event> abandonPartial();
 
-    const std::optional<StoredObject> &object(int number) const;
+    // The stored object, or null when the slot is empty or the number is out of range.
+    const StoredObject *object(int number) const;
     uint64_t storedBytes() const { return m_storedBytes; }
     int objectCount() const;
     std::string tableText() const;
@@ -138,7 +143,7 @@ private:
     Event finishUpload();
 
     SimConfig m_config;
-    std::array<std::optional<StoredObject>, kTableSize> m_table;
+    std::array<std::shared_ptr<const StoredObject>, kTableSize> m_table;
     uint64_t m_storedBytes = 0;
     std::vector<uint8_t> m_pending;     // bytes of a frame being recognised
     std::vector<uint8_t> m_garbage;     // skipped bytes not yet reported

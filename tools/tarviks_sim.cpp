@@ -537,7 +537,7 @@ int run(const Options &options)
         for (const Event &e : events) {
             log.line(at, e.line);
             if (dump.active() && e.stored >= 0) {
-                dump.stored(e.stored, *sim.object(e.stored));
+                dump.stored(e.stored, *e.object);
                 dump.table(sim.tableText());
             }
             if (dump.active() && e.tableCleared) {

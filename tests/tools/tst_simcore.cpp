@@ -222,7 +222,7 @@ private slots:
         QCOMPARE(events.size(), size_t(2));
         QCOMPARE(events[1].kind, Event::Kind::Payload);
         QCOMPARE(events[1].stored, 9);
-        QVERIFY(sim.object(9).has_value());
+        QVERIFY(sim.object(9) != nullptr);
         QCOMPARE(hex(sim.object(9)->bytes), hex(payload));
     }
 
@@ -339,6 +339,20 @@ private slots:
         QCOMPARE(events[0].tableCleared, !protect);
         QCOMPARE(sim.objectCount(), 0);
         QCOMPARE(sim.storedBytes(), 0u);
+    }
+
+    // An object stored and erased within one batch is still there for whoever handles the
+    // events of the batch afterwards (the dump).
+    void storedObjectOutlivesErase()
+    {
+        Simulator sim;
+        const auto events = feedAll(sim, cat({scriptUpload(4, bytes("01 02")), bytes(kEraseFrame)}));
+        QCOMPARE(events.size(), size_t(3));
+        QCOMPARE(events[1].stored, 4);
+        QVERIFY(events[1].object);
+        QCOMPARE(hex(events[1].object->bytes), QStringLiteral("0102"));
+        QVERIFY(events[2].tableCleared);
+        QCOMPARE(sim.object(4), nullptr);
     }
 
     void eraseRefusedKeepsTable()
