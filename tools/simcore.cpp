@@ -304,7 +304,7 @@ Event Simulator::decodeFrame(const std::vector<uint8_t> &f)
             break;
         }
         if (f[2] == kImage || f[2] == kFont || f[2] == kScript) {
-            m_upload.bytes.reserve(std::min<std::size_t>(m_upload.size, 1u << 20));
+            m_upload.bytes.reserve(std::min<std::size_t>(m_upload.size, 1u << 16));
             m_payloadActive = true;
             e.completesCommand = false;
         }
