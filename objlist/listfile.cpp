@@ -3,17 +3,21 @@
 #include "common/cp1251.h"
 #include "common/filepath.h"
 #include "common/numparse.h"
+#include "objlist/cp1251table.h"
 #include "objlist/objectlist.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 namespace ormelin::listfile {
 namespace {
 
 constexpr char kEndOfFile = '\x1a';
-constexpr QStringView kLineEnd = u"\r\n";
 
 // Walks the bytes of a file line by line. The first 0x1A ends the file wherever it stands, so
 // it is cut off once here rather than looked for at every step.
@@ -47,17 +51,16 @@ private:
     qsizetype m_pos = 0;
 };
 
-QString decodeLine(QByteArrayView raw)
-{
-    QString text = fromCp1251(raw);
-    text.remove(u'\r');
-    return text;
-}
-
 // Compares a stored line, its CRs dropped, with the expected bytes without copying the line:
 // a header line may be as long as the file.
 bool lineEquals(QByteArrayView raw, QByteArrayView expected)
 {
+    if (!raw.isEmpty() && raw.back() == '\r')
+        raw.chop(1);
+    if (raw == expected)
+        return true;
+    if (raw.size() < expected.size() || !raw.contains('\r'))
+        return false;
     qsizetype e = 0;
     for (const char b : raw) {
         if (b == '\r')
@@ -77,12 +80,24 @@ QByteArray encodedOrEmpty(const QString &text)
 // A cell holding one of these would not read back as written.
 bool survivesLineRules(QStringView value)
 {
+    bool bad = false;
     for (const QChar c : value) {
         const char16_t u = c.unicode();
-        if (u < 0x20 && (u == u'\n' || u == u'\r' || u == u'\x1a'))
-            return false;
+        bad |= (u == u'\n') | (u == u'\r') | (u == u'\x1a');
     }
-    return true;
+    return !bad;
+}
+
+// For lines the table cannot take: the converter has the last word.
+std::optional<QByteArray> encodeSlowly(const std::vector<QStringView> &lines)
+{
+    QByteArray bytes;
+    for (const QStringView line : lines) {
+        if (!cp1251table::appendEncoded(bytes, line))
+            return std::nullopt;
+        bytes += "\r\n";
+    }
+    return bytes;
 }
 
 bool writeAtomically(const QString &path, const QByteArray &bytes)
@@ -134,6 +149,12 @@ ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset)
 {
     static const QByteArray header = encodedOrEmpty(headerLine());
     static const QByteArray version = encodedOrEmpty(versionLine());
+    static const std::array<QByteArray, kObjectTypeCount> typeBytes = [] {
+        std::array<QByteArray, kObjectTypeCount> encoded;
+        for (int i = 0; i < kObjectTypeCount; ++i)
+            encoded[size_t(i)] = encodedOrEmpty(objectTypeTexts()[i]);
+        return encoded;
+    }();
     if (header.isEmpty())
         return ReadResult::ReadError; // no converter: nothing could match
 
@@ -143,7 +164,7 @@ ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset)
         return ReadResult::ReadError;
     if (!lineEquals(lines.next(), version))
         return ReadResult::ReadError;
-    const std::optional<std::int32_t> count = parseNumber(decodeLine(lines.next()));
+    const std::optional<std::int32_t> count = parseNumber(cp1251table::decodeLine(lines.next()));
     if (!count)
         return ReadResult::FormatError;
     if (*count < 0 || *count > kMaxRowCount)
@@ -151,38 +172,26 @@ ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset)
     if (*count == 0 || (offset == 0 && *count == 1))
         return ReadResult::ReadError;
 
-    const int rowCount = offset + *count;
-    list.setRowCount(rowCount);
-
-    // Find the lines the cells need, then decode them in one conversion.
-    const qsizetype wanted = qsizetype(*count - 1) * kColumnCount;
-    const qsizetype start = lines.position();
-    qsizetype available = 0;
-    while (available < wanted && !lines.atEnd()) {
-        lines.next();
-        ++available;
-    }
-    const QString text = fromCp1251(lines.bytes().sliced(start, lines.position() - start));
-
+    list.setRowCount(offset + *count);
     const QStringList &typeTexts = objectTypeTexts();
     ObjectList::Batch batch(list);
-    qsizetype pos = 0;
-    for (qsizetype i = 0; i < available && pos <= text.size(); ++i) {
-        const qsizetype lf = text.indexOf(u'\n', pos);
-        const qsizetype end = lf < 0 ? text.size() : lf;
-        QString value = text.sliced(pos, end - pos);
-        pos = end + 1;
-        if (value.contains(u'\r'))
-            value.remove(u'\r');
-        const int row = offset + 1 + int(i / kColumnCount);
-        const int column = int(i % kColumnCount);
-        if (column == ColType) {
-            // Share the one copy of a type text instead of holding 1319 of them.
-            const qsizetype known = typeTexts.indexOf(value);
-            if (known >= 0)
-                value = typeTexts[known];
+    const int lastRow = offset + *count - 1;
+    for (int row = offset + 1; row <= lastRow; ++row) {
+        for (int column = 0; column < kColumnCount; ++column) {
+            if (lines.atEnd())
+                return ReadResult::Ok; // the cells left keep what they held
+            const QByteArrayView raw = lines.next();
+            if (column == ColType) {
+                // Share the one copy of a type text instead of holding 1319 of them.
+                const auto known = std::find_if(typeBytes.begin(), typeBytes.end(),
+                    [&](const QByteArray &t) { return lineEquals(raw, t); });
+                if (known != typeBytes.end()) {
+                    list.setCell(row, column, typeTexts[known - typeBytes.begin()]);
+                    continue;
+                }
+            }
+            list.setCell(row, column, cp1251table::decodeLine(raw));
         }
-        list.setCell(row, column, value);
     }
     return ReadResult::Ok;
 }
@@ -200,25 +209,35 @@ std::optional<QByteArray> encode(const ObjectList &list)
     const int rowCount = list.rowCount();
     if (rowCount > kMaxRowCount)
         return std::nullopt; // a file no reader would take back
+    static const QString headerLine = listfile::headerLine();
+    static const QString versionLine = listfile::versionLine();
 
-    QString text;
-    text.reserve(64 + qsizetype(rowCount) * 96);
-    text += headerLine();
-    text += kLineEnd;
-    text += versionLine();
-    text += kLineEnd;
-    text += QString::number(rowCount);
-    text += kLineEnd;
+    const QString count = QString::number(rowCount);
+    std::vector<QStringView> lines;
+    lines.reserve(3 + size_t(rowCount - 1) * kColumnCount);
+    lines.insert(lines.end(), { headerLine, versionLine, count });
     for (int row = 1; row < rowCount; ++row) {
-        for (int column = 0; column < kColumnCount; ++column) {
-            const QString value = list.cell(row, column);
-            if (!survivesLineRules(value))
-                return std::nullopt;
-            text += value;
-            text += kLineEnd;
-        }
+        for (int column = 0; column < kColumnCount; ++column)
+            lines.push_back(list.cellView(row, column));
     }
-    return toCp1251(text);
+    qsizetype size = 0;
+    for (const QStringView line : lines) {
+        if (!survivesLineRules(line))
+            return std::nullopt;
+        size += line.size() + 2;
+    }
+
+    // Windows-1251 has one byte per character, so the size is known before encoding.
+    QByteArray bytes(size, Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QStringView line : lines) {
+        if (!cp1251table::encodeInto(out, line))
+            return encodeSlowly(lines);
+        out += line.size();
+        *out++ = '\r';
+        *out++ = '\n';
+    }
+    return bytes;
 }
 
 bool write(const QString &path, const ObjectList &list)
@@ -233,15 +252,18 @@ std::optional<QString> readSettings()
     if (!bytes)
         return std::nullopt;
     LineCursor lines(*bytes);
-    return decodeLine(lines.next());
+    return cp1251table::decodeLine(lines.next());
 }
 
 bool writeSettings(const QString &listPath)
 {
     if (!survivesLineRules(listPath))
         return false;
-    const std::optional<QByteArray> bytes = toCp1251(listPath + kLineEnd.toString());
-    return bytes && writeAtomically(settingsFileName(), *bytes);
+    QByteArray bytes;
+    if (!cp1251table::appendEncoded(bytes, listPath))
+        return false;
+    bytes += "\r\n";
+    return writeAtomically(settingsFileName(), bytes);
 }
 
 } // namespace ormelin::listfile

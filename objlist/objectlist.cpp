@@ -43,7 +43,19 @@ QString ObjectList::cell(int row, int column) const
     return m_cells[size_t(row)][size_t(column)];
 }
 
+QStringView ObjectList::cellView(int row, int column) const
+{
+    if (row < 0 || column < 0 || column >= kColumnCount || size_t(row) >= m_cells.size())
+        return QStringView();
+    return m_cells[size_t(row)][size_t(column)];
+}
+
 void ObjectList::setCell(int row, int column, const QString &text)
+{
+    setCell(row, column, QString(text));
+}
+
+void ObjectList::setCell(int row, int column, QString &&text)
 {
     if (row < 0 || column < 0 || column >= kColumnCount)
         return;
@@ -53,7 +65,7 @@ void ObjectList::setCell(int row, int column, const QString &text)
             return;
         m_cells.resize(size_t(row) + 1);
     }
-    m_cells[size_t(row)][size_t(column)] = text;
+    m_cells[size_t(row)][size_t(column)] = std::move(text);
     if (m_batchDepth > 0) {
         m_batchFirst = m_batchFirst < 0 ? row : std::min(m_batchFirst, row);
         m_batchLast = std::max(m_batchLast, row);

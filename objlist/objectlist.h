@@ -51,8 +51,11 @@ public:
 
     // Empty for a cell never written and for any row or column out of range.
     QString cell(int row, int column) const;
+    // The same text without a copy, valid until the cell is next written.
+    QStringView cellView(int row, int column) const;
     // Writes outside the columns or below row 0 are ignored.
     void setCell(int row, int column, const QString &text);
+    void setCell(int row, int column, QString &&text);
     void clearRow(int row);
 
     // Counts the header row; 2 at start. A count below 2 is raised to 2: the grid always keeps

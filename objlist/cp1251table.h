@@ -1,0 +1,25 @@
+#pragma once
+// Windows-1251 for the list file's bulk work. A list of 1,319 rows is some 6,600 short lines;
+// converting them one by one through the general converter costs far more than the file's I/O.
+// The tables here are filled once from that same converter, so it stays the one authority on
+// the code page; a text the table cannot take goes to the converter as a whole.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+namespace ormelin::cp1251table {
+
+// The line's text with every CR dropped.
+QString decodeLine(QByteArrayView bytes);
+
+// Writes the text's bytes, one per character, from `out` on; false, with nothing of it
+// promised, when a character is not in the table. Then appendEncoded() has the answer.
+bool encodeInto(char *out, QStringView text);
+
+// Appends the text's bytes; false, with `out` unspecified, when a character has no form.
+bool appendEncoded(QByteArray &out, QStringView text);
+
+} // namespace ormelin::cp1251table
