@@ -82,6 +82,19 @@ void PictureHolder::load(const QString &path)
     if (!pathFitsFileLayer(path))
         throw PictureError(QStringLiteral("File name is too long (%1 bytes)").arg(encodedPath(path).size()));
 
+    // Every picture the program can send comes from a file well under this; a larger one (a
+    // photograph given by mistake) is read once and not held for the rest of the run.
+    constexpr std::size_t kFileBytesKept = 16 * 1024 * 1024;
+    struct ReleaseIfLarge
+    {
+        ReusableArray<uint8_t> &bytes;
+        ~ReleaseIfLarge()
+        {
+            if (bytes.capacity() > kFileBytesKept)
+                bytes.release();
+        }
+    } releaseIfLarge{m_fileBytes};
+
     PictureSize size;
     try {
         QFile file(path);

@@ -16,12 +16,17 @@ public:
     T *ensure(std::size_t count)
     {
         if (count > m_capacity) {
-            m_data.reset();
-            m_capacity = 0;
+            release();
             m_data = std::make_unique_for_overwrite<T[]>(count);
             m_capacity = count;
         }
         return m_data.get();
+    }
+    // Gives the memory back, for a one-off size not worth keeping.
+    void release()
+    {
+        m_data.reset();
+        m_capacity = 0;
     }
     T *data() { return m_data.get(); }
     const T *data() const { return m_data.get(); }
