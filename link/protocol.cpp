@@ -56,13 +56,13 @@ QByteArray frameText(const QString &text)
 
 void sendConnectionCheck(FrameSink &sink)
 {
-    putBytes(sink, {kLeadByte, kLeadByte, kConnectionCheck, kConnectionCheck});
+    putBytes(sink, { kLeadByte, kLeadByte, kConnectionCheck, kConnectionCheck });
 }
 
-void sendImageUpload(FrameSink &sink, int32_t number, int32_t width, int32_t height, uint8_t kind,
-                     int32_t size)
+void sendImageUpload(
+    FrameSink &sink, int32_t number, int32_t width, int32_t height, uint8_t kind, int32_t size)
 {
-    putBytes(sink, {kLeadByte, kLeadByte, kImageUpload});
+    putBytes(sink, { kLeadByte, kLeadByte, kImageUpload });
     put16(sink, number);
     put16(sink, width);
     put16(sink, height);
@@ -72,9 +72,9 @@ void sendImageUpload(FrameSink &sink, int32_t number, int32_t width, int32_t hei
 }
 
 void sendFontUpload(FrameSink &sink, int32_t number, uint8_t format, int32_t size,
-                    int32_t charWidth, int32_t charHeight)
+    int32_t charWidth, int32_t charHeight)
 {
-    putBytes(sink, {kLeadByte, kLeadByte, kFontUpload});
+    putBytes(sink, { kLeadByte, kLeadByte, kFontUpload });
     put16(sink, number);
     sink.WriteByte(format);
     put24(sink, size);
@@ -85,7 +85,7 @@ void sendFontUpload(FrameSink &sink, int32_t number, uint8_t format, int32_t siz
 
 void sendScriptUpload(FrameSink &sink, int32_t number, int32_t size)
 {
-    putBytes(sink, {kLeadByte, kLeadByte, kScriptUpload});
+    putBytes(sink, { kLeadByte, kLeadByte, kScriptUpload });
     put16(sink, number);
     put24(sink, size);
     sink.WriteByte(kScriptUpload);
@@ -100,43 +100,43 @@ void sendPayload(FrameSink &sink, const uint8_t *bytes, int32_t size)
 void sendEraseObjects(FrameSink &sink)
 {
     const QByteArray text = frameText(QStringLiteral("Удалить объекты"));
-    putBytes(sink, {kLeadByte, kLeadByte, kEraseObjects});
+    putBytes(sink, { kLeadByte, kLeadByte, kEraseObjects });
     putText(sink, text);
     sink.WriteByte(kEraseObjects);
 }
 
 void sendOutputImage(FrameSink &sink, int32_t number)
 {
-    putBytes(sink, {kLeadByte, kLeadByte, kOutputImage});
+    putBytes(sink, { kLeadByte, kLeadByte, kOutputImage });
     put16(sink, number);
-    putBytes(sink, {0, 0, 0, 0, kOutputImage});
+    putBytes(sink, { 0, 0, 0, 0, kOutputImage });
 }
 
 void sendOutputScript(FrameSink &sink, int32_t number)
 {
-    putBytes(sink, {kLeadByte, kLeadByte, kOutputScript});
+    putBytes(sink, { kLeadByte, kLeadByte, kOutputScript });
     put16(sink, number);
-    putBytes(sink, {0, 0, 0, 0, kOutputScript});
+    putBytes(sink, { 0, 0, 0, 0, kOutputScript });
 }
 
 void sendFontSample(FrameSink &sink, int32_t number)
 {
     const QByteArray text = frameText(QStringLiteral("Шрифт номер ") + QString::number(number));
 
-    putBytes(sink, {kLeadByte, kLeadByte, kFontSample1});
+    putBytes(sink, { kLeadByte, kLeadByte, kFontSample1 });
     put16(sink, number);
     sink.WriteByte(kFontSample1);
 
-    putBytes(sink, {kLeadByte, kFontSample2, 0, 0, 0, 0, kFontSample2});
+    putBytes(sink, { kLeadByte, kFontSample2, 0, 0, 0, 0, kFontSample2 });
 
-    putBytes(sink, {kLeadByte, kFontSample3, kFontSample3});
+    putBytes(sink, { kLeadByte, kFontSample3, kFontSample3 });
     putText(sink, text);
     sink.WriteByte(0);
 }
 
 void sendFiller(FrameSink &sink)
 {
-    putBytes(sink, {kLeadByte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    putBytes(sink, { kLeadByte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 });
 }
 
 } // namespace ormelin::proto

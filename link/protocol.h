@@ -53,10 +53,10 @@ public:
 // low 8 bits, little-endian; the callers range-check what they must before building a frame.
 void sendConnectionCheck(FrameSink &sink);
 // The frame only: the caller sends the payload right behind it with sendPayload.
-void sendImageUpload(FrameSink &sink, int32_t number, int32_t width, int32_t height, uint8_t kind,
-                     int32_t size);
+void sendImageUpload(
+    FrameSink &sink, int32_t number, int32_t width, int32_t height, uint8_t kind, int32_t size);
 void sendFontUpload(FrameSink &sink, int32_t number, uint8_t format, int32_t size,
-                    int32_t charWidth, int32_t charHeight);
+    int32_t charWidth, int32_t charHeight);
 void sendScriptUpload(FrameSink &sink, int32_t number, int32_t size);
 // One WriteBytes call; an empty payload queues nothing.
 void sendPayload(FrameSink &sink, const uint8_t *bytes, int32_t size);

@@ -43,7 +43,7 @@ ScreenResolution connectionCheckResolution(const ReplyBuffer &reply)
 {
     const int s = reply.at(1) == 0xFF ? 1 : 0;
     const auto value16 = [&](int i) { return int(reply.at(i)) | int(reply.at(i + 1)) << 8; };
-    return {value16(1 + s), value16(3 + s)};
+    return { value16(1 + s), value16(3 + s) };
 }
 
 bool uploadRefused(const ReplyBuffer &reply)

@@ -44,7 +44,9 @@ bool openControllerPty(PtyPair &pty, std::string &error)
         return false;
     }
 
-    struct termios2 line {};
+    struct termios2 line
+    {
+    };
     if (ioctl(pty.slave, TCGETS2, &line) != 0) {
         error = failed("reading the line settings");
         closePty(pty);

@@ -9,7 +9,7 @@ namespace tarviks {
 struct PtyPair
 {
     int master = -1;
-    int slave = -1;     // held open by the simulator itself, see openControllerPty
+    int slave = -1; // held open by the simulator itself, see openControllerPty
     std::string slavePath;
 };
 

@@ -26,22 +26,30 @@ enum Code : uint8_t {
 };
 
 // "Удалить объекты" as the controller's firmware expects it, in Windows-1251.
-constexpr std::array<uint8_t, 15> kEraseText = {0xD3, 0xE4, 0xE0, 0xEB, 0xE8, 0xF2, 0xFC, 0x20,
-                                                0xEE, 0xE1, 0xFA, 0xE5, 0xEA, 0xF2, 0xFB};
+constexpr std::array<uint8_t, 15> kEraseText
+    = { 0xD3, 0xE4, 0xE0, 0xEB, 0xE8, 0xF2, 0xFC, 0x20, 0xEE, 0xE1, 0xFA, 0xE5, 0xEA, 0xF2, 0xFB };
 
 // Length of a frame with a two-byte lead, from its code; 0 for a code that has none.
 std::size_t frameLength(uint8_t code)
 {
     switch (code) {
-    case kCheck: return 4;
-    case kImage: return 14;
-    case kFont: return 12;
-    case kScript: return 9;
-    case kErase: return 19;
+    case kCheck:
+        return 4;
+    case kImage:
+        return 14;
+    case kFont:
+        return 12;
+    case kScript:
+        return 9;
+    case kErase:
+        return 19;
     case kOutImage:
-    case kOutScript: return 10;
-    case kSample1: return 6;
-    default: return 0;
+    case kOutScript:
+        return 10;
+    case kSample1:
+        return 6;
+    default:
+        return 0;
     }
 }
 
@@ -57,43 +65,45 @@ Scan scan(const std::vector<uint8_t> &p)
 {
     if (p[0] != kLead) {
         const auto next = std::find(p.begin() + 1, p.end(), kLead);
-        return {Scan::Skip, std::size_t(next - p.begin())};
+        return { Scan::Skip, std::size_t(next - p.begin()) };
     }
     if (p.size() < 2)
-        return {Scan::NeedMore, 0};
+        return { Scan::NeedMore, 0 };
     switch (p[1]) {
     case kLead: {
         if (p.size() < 3)
-            return {Scan::NeedMore, 0};
+            return { Scan::NeedMore, 0 };
         const std::size_t len = frameLength(p[2]);
         if (len == 0)
-            return {Scan::Skip, 1};
+            return { Scan::Skip, 1 };
         if (p.size() < len)
-            return {Scan::NeedMore, 0};
-        return p[len - 1] == p[2] ? Scan {Scan::Frame, len} : Scan {Scan::Skip, 1};
+            return { Scan::NeedMore, 0 };
+        return p[len - 1] == p[2] ? Scan { Scan::Frame, len } : Scan { Scan::Skip, 1 };
     }
     case kSample2:
         if (p.size() < 7)
-            return {Scan::NeedMore, 0};
-        return p[6] == kSample2 ? Scan {Scan::Frame, 7} : Scan {Scan::Skip, 1};
+            return { Scan::NeedMore, 0 };
+        return p[6] == kSample2 ? Scan { Scan::Frame, 7 } : Scan { Scan::Skip, 1 };
     case kSample3: {
         if (p.size() < 3)
-            return {Scan::NeedMore, 0};
+            return { Scan::NeedMore, 0 };
         if (p[2] != kSample3)
-            return {Scan::Skip, 1};
+            return { Scan::Skip, 1 };
         const auto end = std::find(p.begin() + 3, p.end(), uint8_t(0));
         if (end != p.end())
-            return {Scan::Frame, std::size_t(end - p.begin()) + 1};
-        return p.size() - 3 > kMaxSampleText ? Scan {Scan::Skip, 1} : Scan {Scan::NeedMore, 0};
+            return { Scan::Frame, std::size_t(end - p.begin()) + 1 };
+        return p.size() - 3 > kMaxSampleText ? Scan { Scan::Skip, 1 } : Scan { Scan::NeedMore, 0 };
     }
     case 0x00: {
         const std::size_t seen = std::min(p.size(), kFillerSize);
-        if (std::any_of(p.begin() + 1, p.begin() + std::ptrdiff_t(seen), [](uint8_t b) { return b != 0; }))
-            return {Scan::Skip, 1};
-        return p.size() < kFillerSize ? Scan {Scan::NeedMore, 0} : Scan {Scan::Frame, kFillerSize};
+        if (std::any_of(
+                p.begin() + 1, p.begin() + std::ptrdiff_t(seen), [](uint8_t b) { return b != 0; }))
+            return { Scan::Skip, 1 };
+        return p.size() < kFillerSize ? Scan { Scan::NeedMore, 0 }
+                                      : Scan { Scan::Frame, kFillerSize };
     }
     default:
-        return {Scan::Skip, 1};
+        return { Scan::Skip, 1 };
     }
 }
 
@@ -139,14 +149,21 @@ std::string trailingNumber(const uint8_t *text, std::size_t len)
 int StoredObject::listType() const
 {
     switch (code) {
-    case kImage: return kind == 7 ? 0 : kind == 0 ? 1 : -1;
-    case kFont: return kind == 3 ? 2 : kind == 0 ? 3 : -1;
-    case kScript: return 4;
-    default: return -1;
+    case kImage:
+        return kind == 7 ? 0 : kind == 0 ? 1 : -1;
+    case kFont:
+        return kind == 3 ? 2 : kind == 0 ? 3 : -1;
+    case kScript:
+        return 4;
+    default:
+        return -1;
     }
 }
 
-Simulator::Simulator(SimConfig config) : m_config(config) {}
+Simulator::Simulator(SimConfig config)
+    : m_config(config)
+{
+}
 
 std::vector<Event> Simulator::feed(const uint8_t *bytes, std::size_t count)
 {
@@ -183,7 +200,8 @@ void Simulator::drainPending(std::vector<Event> &out)
         if (s.result == Scan::NeedMore)
             return;
         if (s.result == Scan::Skip) {
-            m_garbage.insert(m_garbage.end(), m_pending.begin(), m_pending.begin() + std::ptrdiff_t(s.length));
+            m_garbage.insert(
+                m_garbage.end(), m_pending.begin(), m_pending.begin() + std::ptrdiff_t(s.length));
             m_pending.erase(m_pending.begin(), m_pending.begin() + std::ptrdiff_t(s.length));
             continue;
         }
@@ -224,7 +242,8 @@ Event Simulator::decodeFrame(const std::vector<uint8_t> &f)
     Event e;
     e.bytes = f;
     std::ostringstream fields;
-    const auto storedFlag = [this](int n) { return n < kTableSize && m_table[std::size_t(n)] ? 1 : 0; };
+    const auto storedFlag
+        = [this](int n) { return n < kTableSize && m_table[std::size_t(n)] ? 1 : 0; };
 
     if (f[1] == 0x00) {
         e.kind = Event::Kind::Filler;
@@ -248,30 +267,30 @@ Event Simulator::decodeFrame(const std::vector<uint8_t> &f)
         case kCheck:
             e.name = "connection-check";
             e.reply = m_config.shifted
-                ? reply({kReplyStart, kReplyStart, uint8_t(m_config.firstDimension),
-                         uint8_t(m_config.firstDimension >> 8), uint8_t(m_config.secondDimension),
-                         uint8_t(m_config.secondDimension >> 8)})
-                : reply({kReplyStart, uint8_t(m_config.firstDimension),
-                         uint8_t(m_config.firstDimension >> 8), uint8_t(m_config.secondDimension),
-                         uint8_t(m_config.secondDimension >> 8)});
+                ? reply({ kReplyStart, kReplyStart, uint8_t(m_config.firstDimension),
+                    uint8_t(m_config.firstDimension >> 8), uint8_t(m_config.secondDimension),
+                    uint8_t(m_config.secondDimension >> 8) })
+                : reply({ kReplyStart, uint8_t(m_config.firstDimension),
+                    uint8_t(m_config.firstDimension >> 8), uint8_t(m_config.secondDimension),
+                    uint8_t(m_config.secondDimension >> 8) });
             break;
         case kImage:
             e.name = "image-upload";
-            m_upload = {kImage, number, f[9], u16(f, 5), u16(f, 7), u24(f, 10), {}};
+            m_upload = { kImage, number, f[9], u16(f, 5), u16(f, 7), u24(f, 10), {} };
             fields << " number=" << number << " width=" << m_upload.width
                    << " height=" << m_upload.height << " kind=" << int(m_upload.kind)
                    << " size=" << m_upload.size;
             break;
         case kFont:
             e.name = "font-upload";
-            m_upload = {kFont, number, f[5], int(f[9]), int(f[10]), u24(f, 6), {}};
+            m_upload = { kFont, number, f[5], int(f[9]), int(f[10]), u24(f, 6), {} };
             fields << " number=" << number << " format=" << int(m_upload.kind)
                    << " size=" << m_upload.size << " char-width=" << m_upload.width
                    << " char-height=" << m_upload.height;
             break;
         case kScript:
             e.name = "script-upload";
-            m_upload = {kScript, number, 0, 0, 0, u24(f, 5), {}};
+            m_upload = { kScript, number, 0, 0, 0, u24(f, 5), {} };
             fields << " number=" << number << " size=" << m_upload.size;
             break;
         case kErase: {
@@ -280,14 +299,14 @@ Event Simulator::decodeFrame(const std::vector<uint8_t> &f)
             const char *result = "ignored";
             if (textOk && m_config.writeProtected) {
                 result = "refused";
-                e.reply = reply({kReplyStart, 0xFF});
+                e.reply = reply({ kReplyStart, 0xFF });
             } else if (textOk) {
                 result = "erased";
                 for (auto &slot : m_table)
                     slot.reset();
                 m_storedBytes = 0;
                 e.tableCleared = true;
-                e.reply = reply({kReplyStart, 0xAA});
+                e.reply = reply({ kReplyStart, 0xAA });
             }
             fields << " text-ok=" << (textOk ? 1 : 0) << " result=" << result;
             break;
@@ -339,12 +358,13 @@ Event Simulator::finishUpload()
         } else {
             m_storedBytes = total;
             slot = std::make_shared<const StoredObject>(
-                StoredObject {u.code, u.kind, u.width, u.height, std::move(u.bytes), crc});
+                StoredObject { u.code, u.kind, u.width, u.height, std::move(u.bytes), crc });
             e.stored = u.number;
             e.object = slot;
         }
     }
-    e.reply = e.stored >= 0 ? reply({kReplyStart, 0x00, 0x00}) : reply({kReplyStart, 0xFF, 0xFF});
+    e.reply
+        = e.stored >= 0 ? reply({ kReplyStart, 0x00, 0x00 }) : reply({ kReplyStart, 0xFF, 0xFF });
 
     char code[3];
     std::snprintf(code, sizeof code, "%02x", u.code);
@@ -381,7 +401,8 @@ const StoredObject *Simulator::object(int number) const
 
 int Simulator::objectCount() const
 {
-    return int(std::count_if(m_table.begin(), m_table.end(), [](const auto &s) { return s != nullptr; }));
+    return int(
+        std::count_if(m_table.begin(), m_table.end(), [](const auto &s) { return s != nullptr; }));
 }
 
 std::string Simulator::tableText() const

@@ -26,7 +26,8 @@
 //   <t> start port=<slave path> baud=<rate>
 //   <t> frame connection-check hex=<frame>
 //   <t> frame image-upload number=<N> width=<w> height=<h> kind=<k> size=<S> hex=<frame>
-//   <t> frame font-upload number=<N> format=<f> size=<S> char-width=<cw> char-height=<ch> hex=<frame>
+//   <t> frame font-upload number=<N> format=<f> size=<S> char-width=<cw> char-height=<ch>
+//        hex=<frame>
 //   <t> frame script-upload number=<N> size=<S> hex=<frame>
 //   <t> frame erase text-ok=<1|0> result=<erased|refused|ignored> hex=<frame>
 //   <t> frame output-image number=<N> arg1=<a> arg2=<b> stored=<1|0> hex=<frame>
@@ -72,16 +73,16 @@ struct SimConfig
 {
     uint16_t firstDimension = 320;
     uint16_t secondDimension = 240;
-    bool shifted = false;           // FF FF in front of the dimensions
-    bool writeProtected = false;    // uploads and erase refused
-    std::optional<uint64_t> capacity;   // flash bytes; none = unlimited
+    bool shifted = false; // FF FF in front of the dimensions
+    bool writeProtected = false; // uploads and erase refused
+    std::optional<uint64_t> capacity; // flash bytes; none = unlimited
 };
 
 struct StoredObject
 {
-    uint8_t code = 0;       // 0x31, 0x41 or 0x58
-    uint8_t kind = 0;       // picture kind or font format
-    int width = 0;          // picture width or character width
+    uint8_t code = 0; // 0x31, 0x41 or 0x58
+    uint8_t kind = 0; // picture kind or font format
+    int width = 0; // picture width or character width
     int height = 0;
     std::vector<uint8_t> bytes;
     uint32_t crc = 0;
@@ -93,12 +94,12 @@ struct Event
 {
     enum class Kind { Frame, Payload, Filler, Garbage, Abandoned };
     Kind kind = Kind::Frame;
-    std::string name;               // frame name, as in the log
-    std::string line;               // the log line without its timestamp
-    std::vector<uint8_t> bytes;     // the frame, the skipped or the abandoned bytes
-    std::vector<uint8_t> reply;     // the answer; empty when none is due
-    bool completesCommand = false;  // a frame without payload, a payload, a filler
-    int stored = -1;                // object number stored by this event
+    std::string name; // frame name, as in the log
+    std::string line; // the log line without its timestamp
+    std::vector<uint8_t> bytes; // the frame, the skipped or the abandoned bytes
+    std::vector<uint8_t> reply; // the answer; empty when none is due
+    bool completesCommand = false; // a frame without payload, a payload, a filler
+    int stored = -1; // object number stored by this event
     // The object as stored: it stays valid even if a later frame of the same batch replaces or
     // erases it, so the dump can be written after the whole batch has been decoded.
     std::shared_ptr<const StoredObject> object;
@@ -145,8 +146,8 @@ private:
     SimConfig m_config;
     std::array<std::shared_ptr<const StoredObject>, kTableSize> m_table;
     uint64_t m_storedBytes = 0;
-    std::vector<uint8_t> m_pending;     // bytes of a frame being recognised
-    std::vector<uint8_t> m_garbage;     // skipped bytes not yet reported
+    std::vector<uint8_t> m_pending; // bytes of a frame being recognised
+    std::vector<uint8_t> m_garbage; // skipped bytes not yet reported
     bool m_payloadActive = false;
     Upload m_upload;
 };

@@ -33,7 +33,7 @@ constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kNsPerSecond = 1000000000;
 constexpr int64_t kChunkGapNs = 3 * kNsPerMs;
 constexpr int64_t kHangupPauseNs = 50 * kNsPerMs;
-constexpr unsigned kBitsPerByte = 11;   // start, 8 data, 2 stop
+constexpr unsigned kBitsPerByte = 11; // start, 8 data, 2 stop
 constexpr std::size_t kReadBlock = 65536;
 
 volatile sig_atomic_t g_stop = 0;
@@ -107,26 +107,38 @@ bool parseUnsigned(const char *text, uint64_t max, uint64_t &value)
 
 bool parseOptions(int argc, char **argv, Options &o)
 {
-    enum { kResolution = 1000, kShifted, kProtect, kCapacity, kSilent, kDelay, kSeed, kChunk,
-           kNoise, kGarbage, kBaud, kIdleReset, kLog, kDump, kLink, kHelp };
-    static const option longOptions[] = {
-        {"resolution", required_argument, nullptr, kResolution},
-        {"shifted", no_argument, nullptr, kShifted},
-        {"protect", no_argument, nullptr, kProtect},
-        {"capacity", required_argument, nullptr, kCapacity},
-        {"silent", no_argument, nullptr, kSilent},
-        {"delay", required_argument, nullptr, kDelay},
-        {"seed", required_argument, nullptr, kSeed},
-        {"chunk", required_argument, nullptr, kChunk},
-        {"noise", no_argument, nullptr, kNoise},
-        {"garbage", no_argument, nullptr, kGarbage},
-        {"baud", required_argument, nullptr, kBaud},
-        {"idle-reset", required_argument, nullptr, kIdleReset},
-        {"log", required_argument, nullptr, kLog},
-        {"dump", required_argument, nullptr, kDump},
-        {"link", required_argument, nullptr, kLink},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0}};
+    enum {
+        kResolution = 1000,
+        kShifted,
+        kProtect,
+        kCapacity,
+        kSilent,
+        kDelay,
+        kSeed,
+        kChunk,
+        kNoise,
+        kGarbage,
+        kBaud,
+        kIdleReset,
+        kLog,
+        kDump,
+        kLink,
+        kHelp
+    };
+    static const option longOptions[] = { { "resolution", required_argument, nullptr, kResolution },
+        { "shifted", no_argument, nullptr, kShifted },
+        { "protect", no_argument, nullptr, kProtect },
+        { "capacity", required_argument, nullptr, kCapacity },
+        { "silent", no_argument, nullptr, kSilent },
+        { "delay", required_argument, nullptr, kDelay },
+        { "seed", required_argument, nullptr, kSeed },
+        { "chunk", required_argument, nullptr, kChunk }, { "noise", no_argument, nullptr, kNoise },
+        { "garbage", no_argument, nullptr, kGarbage },
+        { "baud", required_argument, nullptr, kBaud },
+        { "idle-reset", required_argument, nullptr, kIdleReset },
+        { "log", required_argument, nullptr, kLog }, { "dump", required_argument, nullptr, kDump },
+        { "link", required_argument, nullptr, kLink }, { "help", no_argument, nullptr, kHelp },
+        { nullptr, 0, nullptr, 0 } };
 
     int c;
     while ((c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
@@ -142,13 +154,19 @@ bool parseOptions(int argc, char **argv, Options &o)
             o.sim.secondDimension = uint16_t(b);
             break;
         }
-        case kShifted: o.sim.shifted = true; break;
-        case kProtect: o.sim.writeProtected = true; break;
+        case kShifted:
+            o.sim.shifted = true;
+            break;
+        case kProtect:
+            o.sim.writeProtected = true;
+            break;
         case kCapacity:
             ok = parseUnsigned(optarg, UINT64_MAX, a);
             o.sim.capacity = a;
             break;
-        case kSilent: o.silent = true; break;
+        case kSilent:
+            o.silent = true;
+            break;
         case kDelay: {
             const auto dash = arg.find('-');
             if (dash == std::string::npos) {
@@ -170,8 +188,12 @@ bool parseOptions(int argc, char **argv, Options &o)
             ok = parseUnsigned(optarg, 1u << 20, a) && a > 0;
             o.chunk = std::size_t(a);
             break;
-        case kNoise: o.noise = true; break;
-        case kGarbage: o.garbage = true; break;
+        case kNoise:
+            o.noise = true;
+            break;
+        case kGarbage:
+            o.garbage = true;
+            break;
         case kBaud:
             ok = parseUnsigned(optarg, 100000000, a);
             o.baud = unsigned(a);
@@ -180,15 +202,24 @@ bool parseOptions(int argc, char **argv, Options &o)
             ok = parseUnsigned(optarg, 3600000, a);
             o.idleResetMs = int64_t(a);
             break;
-        case kLog: o.logPath = arg; break;
-        case kDump: o.dumpDir = arg; break;
-        case kLink: o.linkPath = arg; break;
-        case kHelp: usage(stdout); std::exit(0);
-        default: return false;
+        case kLog:
+            o.logPath = arg;
+            break;
+        case kDump:
+            o.dumpDir = arg;
+            break;
+        case kLink:
+            o.linkPath = arg;
+            break;
+        case kHelp:
+            usage(stdout);
+            std::exit(0);
+        default:
+            return false;
         }
         if (!ok) {
             std::fprintf(stderr, "tarviks-sim: bad value for --%s: %s\n",
-                         longOptions[c - kResolution].name, arg.c_str());
+                longOptions[c - kResolution].name, arg.c_str());
             return false;
         }
     }
@@ -219,7 +250,7 @@ public:
         if (!m_file)
             return;
         std::fprintf(m_file, "%lld.%06lld %s\n", static_cast<long long>(t / kNsPerSecond),
-                     static_cast<long long>((t % kNsPerSecond) / 1000), text.c_str());
+            static_cast<long long>((t % kNsPerSecond) / 1000), text.c_str());
         std::fflush(m_file);
     }
 
@@ -233,14 +264,18 @@ private:
 class Pacer
 {
 public:
-    explicit Pacer(unsigned baud) : m_baud(baud) {}
+    explicit Pacer(unsigned baud)
+        : m_baud(baud)
+    {
+    }
 
     std::size_t allowance(int64_t now)
     {
         if (m_baud == 0)
             return SIZE_MAX;
         int64_t earned = earnedBytes(now);
-        const int64_t burst = std::max<int64_t>(1, int64_t(__int128(kBurstNs) * m_baud / kByteTimeScale));
+        const int64_t burst
+            = std::max<int64_t>(1, int64_t(__int128(kBurstNs) * m_baud / kByteTimeScale));
         if (earned - m_consumed > burst) {
             m_anchor = now - kBurstNs;
             m_consumed = 0;
@@ -338,7 +373,7 @@ private:
             return false;
         for (int y = 0; y < h; ++y)
             std::memcpy(image.scanLine(y), rgb.data() + std::size_t(y) * std::size_t(w) * 3,
-                        std::size_t(w) * 3);
+                std::size_t(w) * 3);
         const fs::path temp = path.string() + ".tmp";
         if (!image.save(QString::fromStdString(temp.string()), "PNG"))
             return false;
@@ -352,7 +387,8 @@ private:
             const fs::path p = entry.path();
             const std::string stem = p.stem().string();
             const bool numbered = !stem.empty()
-                && std::all_of(stem.begin(), stem.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+                && std::all_of(
+                    stem.begin(), stem.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
             if (numbered && (p.extension() == ".bin" || p.extension() == ".png"))
                 fs::remove(p, ec);
         }
@@ -371,13 +407,17 @@ struct Outgoing
     int64_t due;
     std::vector<uint8_t> bytes;
     std::size_t written = 0;
-    std::string logLine;    // logged when this piece, the last of its answer, is written
+    std::string logLine; // logged when this piece, the last of its answer, is written
 };
 
 class Answers
 {
 public:
-    Answers(const Options &o, std::mt19937_64 &rng) : m_options(o), m_rng(rng) {}
+    Answers(const Options &o, std::mt19937_64 &rng)
+        : m_options(o)
+        , m_rng(rng)
+    {
+    }
 
     void queue(const Event &e, int64_t at)
     {
@@ -405,9 +445,10 @@ public:
         const std::size_t piece = m_options.chunk ? m_options.chunk : bytes.size();
         for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
             const std::size_t n = std::min(piece, bytes.size() - offset);
-            Outgoing o {due, std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(offset),
-                                                  bytes.begin() + std::ptrdiff_t(offset + n)),
-                        0, {}};
+            Outgoing o { due,
+                std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(offset),
+                    bytes.begin() + std::ptrdiff_t(offset + n)),
+                0, {} };
             if (offset + n == bytes.size())
                 o.logLine = line;
             m_pending.push_back(std::move(o));
@@ -423,7 +464,8 @@ private:
     {
         if (m_options.delayMaxMs <= m_options.delayMinMs)
             return m_options.delayMinMs;
-        return std::uniform_int_distribution<int64_t>(m_options.delayMinMs, m_options.delayMaxMs)(m_rng);
+        return std::uniform_int_distribution<int64_t>(m_options.delayMinMs, m_options.delayMaxMs)(
+            m_rng);
     }
 
     std::vector<uint8_t> randomNonReplyBytes(int least, int most)
@@ -445,7 +487,7 @@ private:
 timespec toTimespec(int64_t ns)
 {
     ns = std::max<int64_t>(0, ns);
-    return timespec {time_t(ns / kNsPerSecond), long(ns % kNsPerSecond)};
+    return timespec { time_t(ns / kNsPerSecond), long(ns % kNsPerSecond) };
 }
 
 class LinkGuard
@@ -494,20 +536,21 @@ int run(const Options &options)
     Log log;
     if (!log.open(options.logPath)) {
         std::fprintf(stderr, "tarviks-sim: cannot open log %s: %s\n", options.logPath.c_str(),
-                     std::strerror(errno));
+            std::strerror(errno));
         closePty(pty);
         return 1;
     }
     Dump dump;
     if (!dump.open(options.dumpDir)) {
-        std::fprintf(stderr, "tarviks-sim: cannot use dump directory %s\n", options.dumpDir.c_str());
+        std::fprintf(
+            stderr, "tarviks-sim: cannot use dump directory %s\n", options.dumpDir.c_str());
         closePty(pty);
         return 1;
     }
     LinkGuard link;
     if (!link.make(options.linkPath, pty.slavePath)) {
         std::fprintf(stderr, "tarviks-sim: cannot link %s: %s\n", options.linkPath.c_str(),
-                     std::strerror(errno));
+            std::strerror(errno));
         closePty(pty);
         return 1;
     }
@@ -555,7 +598,8 @@ int run(const Options &options)
         auto &out = answers.pending();
         while (!out.empty() && out.front().due <= now) {
             Outgoing &o = out.front();
-            const ssize_t n = write(pty.master, o.bytes.data() + o.written, o.bytes.size() - o.written);
+            const ssize_t n
+                = write(pty.master, o.bytes.data() + o.written, o.bytes.size() - o.written);
             if (n < 0) {
                 if (errno == EAGAIN || errno == EINTR) {
                     waitWritable = true;
@@ -585,7 +629,7 @@ int run(const Options &options)
             ns = std::max<int64_t>(0, ns);
             timeout = timeout < 0 ? ns : std::min(timeout, ns);
         };
-        pollfd pfd {pty.master, 0, 0};
+        pollfd pfd { pty.master, 0, 0 };
         const std::size_t allowance = pacer.allowance(now);
         if (allowance > 0)
             pfd.events |= POLLIN;
@@ -639,7 +683,9 @@ int main(int argc, char **argv)
 
     // SIGTERM, SIGINT and SIGHUP are held back except while the loop waits, so a stop request
     // always ends the wait and the loop finishes cleanly (link removed, exit status 0).
-    struct sigaction stop {};
+    struct sigaction stop
+    {
+    };
     stop.sa_handler = onStopSignal;
     sigemptyset(&stop.sa_mask);
     sigaction(SIGTERM, &stop, nullptr);

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(total == whole.storedBytes());
     check(!config.capacity || total <= *config.capacity);
     for (const Event &e : all)
-        check(e.reply.empty() || (e.reply.size() == size_t(tarviks::kReplySize) && e.reply[0] == 0xFF));
+        check(e.reply.empty()
+            || (e.reply.size() == size_t(tarviks::kReplySize) && e.reply[0] == 0xFF));
 
     if (whole.midFrame()) {
         const auto abandoned = whole.abandonPartial();

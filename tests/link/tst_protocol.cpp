@@ -56,38 +56,38 @@ private slots:
         QTest::addColumn<QString>("shape");
 
         using namespace proto;
-        QTest::newRow("connection check")
-            << Builder([](FrameSink &s) { sendConnectionCheck(s); }) << hex("aa aa 0b 0b")
-            << bytesShape(4);
-        QTest::newRow("image upload jpeg")
-            << Builder([](FrameSink &s) { sendImageUpload(s, 5, 320, 240, kPictureKindJpeg, 0x012345); })
-            << hex("aa aa 31  05 00  40 01  f0 00  07  45 23 01  31") << bytesShape(14);
-        QTest::newRow("image upload pixels")
-            << Builder([](FrameSink &s) { sendImageUpload(s, 1319, 16, 8, kPictureKindPixels, 256); })
-            << hex("aa aa 31  27 05  10 00  08 00  00  00 01 00  31") << bytesShape(14);
+        QTest::newRow("connection check") << Builder([](FrameSink &s) { sendConnectionCheck(s); })
+                                          << hex("aa aa 0b 0b") << bytesShape(4);
+        QTest::newRow("image upload jpeg") << Builder([](FrameSink &s) {
+            sendImageUpload(s, 5, 320, 240, kPictureKindJpeg, 0x012345);
+        }) << hex("aa aa 31  05 00  40 01  f0 00  07  45 23 01  31")
+                                           << bytesShape(14);
+        QTest::newRow("image upload pixels") << Builder([](FrameSink &s) {
+            sendImageUpload(s, 1319, 16, 8, kPictureKindPixels, 256);
+        }) << hex("aa aa 31  27 05  10 00  08 00  00  00 01 00  31")
+                                             << bytesShape(14);
         QTest::newRow("image upload values cut")
             << Builder([](FrameSink &s) { sendImageUpload(s, 65537, -1, 0x12345, 7, 0x1234567); })
             << hex("aa aa 31  01 00  ff ff  45 23  07  67 45 23  31") << bytesShape(14);
-        QTest::newRow("font upload microchip")
-            << Builder([](FrameSink &s) { sendFontUpload(s, 100, kFontFormatMicrochip, 1000, 8, 16); })
-            << hex("aa aa 41  64 00  03  e8 03 00  08  10  41") << bytesShape(12);
-        QTest::newRow("font upload values cut")
-            << Builder([](FrameSink &s) { sendFontUpload(s, 65537, kFontFormatMonospace, 0x1FFFFFF, -1, 256); })
-            << hex("aa aa 41  01 00  00  ff ff ff  ff  00  41") << bytesShape(12);
-        QTest::newRow("script upload")
-            << Builder([](FrameSink &s) { sendScriptUpload(s, 2, 5); })
-            << hex("aa aa 58  02 00  05 00 00  58") << bytesShape(9);
+        QTest::newRow("font upload microchip") << Builder([](FrameSink &s) {
+            sendFontUpload(s, 100, kFontFormatMicrochip, 1000, 8, 16);
+        }) << hex("aa aa 41  64 00  03  e8 03 00  08  10  41")
+                                               << bytesShape(12);
+        QTest::newRow("font upload values cut") << Builder([](FrameSink &s) {
+            sendFontUpload(s, 65537, kFontFormatMonospace, 0x1FFFFFF, -1, 256);
+        }) << hex("aa aa 41  01 00  00  ff ff ff  ff  00  41")
+                                                << bytesShape(12);
+        QTest::newRow("script upload") << Builder([](FrameSink &s) { sendScriptUpload(s, 2, 5); })
+                                       << hex("aa aa 58  02 00  05 00 00  58") << bytesShape(9);
         QTest::newRow("script upload size of 2^24 is 0")
             << Builder([](FrameSink &s) { sendScriptUpload(s, -1, 1 << 24); })
             << hex("aa aa 58  ff ff  00 00 00  58") << bytesShape(9);
         // "Удалить объекты" in Windows-1251, 15 bytes.
-        QTest::newRow("erase")
-            << Builder([](FrameSink &s) { sendEraseObjects(s); })
-            << hex("aa aa d5  d3 e4 e0 eb e8 f2 fc 20 ee e1 fa e5 ea f2 fb  d5")
-            << QStringLiteral("B B B T15 B");
-        QTest::newRow("output image")
-            << Builder([](FrameSink &s) { sendOutputImage(s, 7); })
-            << hex("aa aa 30  07 00  00 00  00 00  30") << bytesShape(10);
+        QTest::newRow("erase") << Builder([](FrameSink &s) { sendEraseObjects(s); })
+                               << hex("aa aa d5  d3 e4 e0 eb e8 f2 fc 20 ee e1 fa e5 ea f2 fb  d5")
+                               << QStringLiteral("B B B T15 B");
+        QTest::newRow("output image") << Builder([](FrameSink &s) { sendOutputImage(s, 7); })
+                                      << hex("aa aa 30  07 00  00 00  00 00  30") << bytesShape(10);
         QTest::newRow("output script")
             << Builder([](FrameSink &s) { sendOutputScript(s, 0x1234); })
             << hex("aa aa 5a  34 12  00 00  00 00  5a") << bytesShape(10);
@@ -110,9 +110,8 @@ private slots:
                    "aa 3a 00 00 00 00 3a"
                    "aa 49 49  d8 f0 e8 f4 f2 20 ed ee ec e5 f0 20 2d 33  00")
             << bytesShape(16) + QStringLiteral(" T14 B");
-        QTest::newRow("filler")
-            << Builder([](FrameSink &s) { sendFiller(s); })
-            << hex("aa 00 00 00 00 00 00 00 00 00 00 00") << bytesShape(12);
+        QTest::newRow("filler") << Builder([](FrameSink &s) { sendFiller(s); })
+                                << hex("aa 00 00 00 00 00 00 00 00 00 00 00") << bytesShape(12);
     }
     void frames()
     {
@@ -159,8 +158,8 @@ private slots:
         const QByteArray bytes = hex("aa aa 0b 0b ff 00");
         CaptureSink sink;
         proto::sendImageUpload(sink, 3, 1, 3, proto::kPictureKindPixels, int32_t(bytes.size()));
-        proto::sendPayload(sink, reinterpret_cast<const uint8_t *>(bytes.constData()),
-                           int32_t(bytes.size()));
+        proto::sendPayload(
+            sink, reinterpret_cast<const uint8_t *>(bytes.constData()), int32_t(bytes.size()));
         QCOMPARE(sink.shape(), bytesShape(14) + QStringLiteral(" T6"));
         QCOMPARE(sink.bytes().mid(14), bytes);
 
@@ -176,16 +175,17 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("batches");
         QTest::addColumn<QByteArray>("expected");
 
-        QTest::newRow("stray bytes before FF") << QList<QByteArray> {hex("12 34 ff 00")} << hex("ff 00");
-        QTest::newRow("no FF at all") << QList<QByteArray> {hex("01 02 03")} << QByteArray();
-        QTest::newRow("starts with FF") << QList<QByteArray> {hex("ff 01")} << hex("ff 01");
+        QTest::newRow("stray bytes before FF")
+            << QList<QByteArray> { hex("12 34 ff 00") } << hex("ff 00");
+        QTest::newRow("no FF at all") << QList<QByteArray> { hex("01 02 03") } << QByteArray();
+        QTest::newRow("starts with FF") << QList<QByteArray> { hex("ff 01") } << hex("ff 01");
         QTest::newRow("FF in a later batch")
-            << QList<QByteArray> {hex("01 02"), hex("03 ff 04")} << hex("ff 04");
+            << QList<QByteArray> { hex("01 02"), hex("03 ff 04") } << hex("ff 04");
         QTest::newRow("bytes behind a held FF are kept")
-            << QList<QByteArray> {hex("ff 01"), hex("02 ff")} << hex("ff 01 02 ff");
+            << QList<QByteArray> { hex("ff 01"), hex("02 ff") } << hex("ff 01 02 ff");
         QTest::newRow("first of several FF")
-            << QList<QByteArray> {hex("00 ff ff 01")} << hex("ff ff 01");
-        QTest::newRow("empty batch") << QList<QByteArray> {hex("ff"), QByteArray()} << hex("ff");
+            << QList<QByteArray> { hex("00 ff ff 01") } << hex("ff ff 01");
+        QTest::newRow("empty batch") << QList<QByteArray> { hex("ff"), QByteArray() } << hex("ff");
     }
     void framing()
     {
@@ -261,10 +261,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("outcome");
-        QTest::newRow("erased") << hex("ff aa 00 00 00 00 00 00 00 00") << int(EraseOutcome::Erased);
-        QTest::newRow("protected") << hex("ff ff 00 00 00 00 00 00 00 00") << int(EraseOutcome::Refused);
-        QTest::newRow("zero") << hex("ff 00 aa 00 00 00 00 00 00 00") << int(EraseOutcome::NoMeaning);
-        QTest::newRow("other") << hex("ff 55 00 00 00 00 00 00 00 00") << int(EraseOutcome::NoMeaning);
+        QTest::newRow("erased") << hex("ff aa 00 00 00 00 00 00 00 00")
+                                << int(EraseOutcome::Erased);
+        QTest::newRow("protected")
+            << hex("ff ff 00 00 00 00 00 00 00 00") << int(EraseOutcome::Refused);
+        QTest::newRow("zero") << hex("ff 00 aa 00 00 00 00 00 00 00")
+                              << int(EraseOutcome::NoMeaning);
+        QTest::newRow("other") << hex("ff 55 00 00 00 00 00 00 00 00")
+                               << int(EraseOutcome::NoMeaning);
     }
     void erase()
     {

@@ -112,13 +112,13 @@ public:
         if (!f.open(QIODevice::ReadOnly))
             return lines;
         QList<QByteArray> all = f.readAll().split('\n');
-        all.removeLast();   // empty, or a line still being written
+        all.removeLast(); // empty, or a line still being written
         for (const QByteArray &raw : all) {
             const qsizetype blank = raw.indexOf(' ');
             if (blank > 0) {
                 const QString text = QString::fromUtf8(raw.mid(blank + 1));
                 if (kind.isEmpty() || text.section(QLatin1Char(' '), 0, 0) == kind)
-                    lines.append({raw.left(blank).toDouble(), text});
+                    lines.append({ raw.left(blank).toDouble(), text });
             }
         }
         return lines;
@@ -162,7 +162,8 @@ public:
             return false;
         }
         m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readAvailable(); });
+        QObject::connect(
+            m_notifier.get(), &QSocketNotifier::activated, [this] { readAvailable(); });
         return true;
     }
 
@@ -211,7 +212,7 @@ private:
         fd_set set;
         FD_ZERO(&set);
         FD_SET(m_fd, &set);
-        timeval limit {1, 0};
+        timeval limit { 1, 0 };
         ::select(m_fd + 1, nullptr, &set, nullptr, &limit);
     }
 

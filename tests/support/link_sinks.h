@@ -15,7 +15,7 @@ class CaptureSink : public ormelin::proto::FrameSink
 public:
     struct Call
     {
-        bool block;        // true: one WriteBytes call
+        bool block; // true: one WriteBytes call
         QByteArray bytes;
     };
 
@@ -23,13 +23,13 @@ public:
 
     bool WriteByte(uint8_t byte) override
     {
-        calls.append({false, QByteArray(1, char(byte))});
+        calls.append({ false, QByteArray(1, char(byte)) });
         return true;
     }
 
     int32_t WriteBytes(const void *bytes, int32_t count) override
     {
-        calls.append({true, QByteArray(static_cast<const char *>(bytes), count)});
+        calls.append({ true, QByteArray(static_cast<const char *>(bytes), count) });
         return count;
     }
 

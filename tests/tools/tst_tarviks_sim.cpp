@@ -38,7 +38,7 @@ long cpuTicks(qint64 pid)
     const QByteArray text = stat.readAll();
     // Fields after the command name, which is in parentheses and may hold blanks.
     const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return f.value(11).toLong() + f.value(12).toLong();   // utime, stime
+    return f.value(11).toLong() + f.value(12).toLong(); // utime, stime
 }
 
 } // namespace
@@ -87,9 +87,10 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("plain") << QStringList() << h("ff 40 01 f0 00 00 00 00 00 00");
-        QTest::newRow("shifted") << QStringList {"--shifted"} << h("ff ff 40 01 f0 00 00 00 00 00");
-        QTest::newRow("resolution") << QStringList {"--resolution", "480x272"}
-                                    << h("ff e0 01 10 01 00 00 00 00 00");
+        QTest::newRow("shifted") << QStringList { "--shifted" }
+                                 << h("ff ff 40 01 f0 00 00 00 00 00");
+        QTest::newRow("resolution")
+            << QStringList { "--resolution", "480x272" } << h("ff e0 01 10 01 00 00 00 00 00");
     }
     void connectionCheck()
     {
@@ -102,7 +103,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), reply.size(), kWait);
         QCOMPARE(client.received.toHex(' '), reply.toHex(' '));
         QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("reply")).size(), 1, kWait);
-        QCOMPARE(sim.log(QStringLiteral("frame")), QStringList {"frame connection-check hex=aaaa0b0b"});
+        QCOMPARE(sim.log(QStringLiteral("frame")),
+            QStringList { "frame connection-check hex=aaaa0b0b" });
     }
 
     // A 3 x 2 picture of 16-bit pixels is stored: its bytes, a viewable picture and the table.
@@ -113,8 +115,8 @@ private slots:
         QVERIFY(startWith(sim, client, {}));
         const QByteArray pixels = h("1f00 e003 007c  ff7f 0000 1042");
         CaptureSink frame;
-        ormelin::proto::sendImageUpload(frame, 7, 3, 2, ormelin::proto::kPictureKindPixels,
-                                        int32_t(pixels.size()));
+        ormelin::proto::sendImageUpload(
+            frame, 7, 3, 2, ormelin::proto::kPictureKindPixels, int32_t(pixels.size()));
         QVERIFY(client.write(frame.bytes() + pixels));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QCOMPARE(client.received, h("ff 00 00 00 00 00 00 00 00 00"));
@@ -123,10 +125,10 @@ private slots:
         QCOMPARE(sim.dumpFile(QStringLiteral("7.bin")), pixels);
         // crc32 of the pixel bytes, worked out with zlib.
         QCOMPARE(QString::fromLatin1(sim.dumpFile(QStringLiteral("table.txt"))),
-                 QStringLiteral("# number type code kind width height size crc32\n"
-                                "7 1 31 0 3 2 12 6da8d136\n"));
+            QStringLiteral("# number type code kind width height size crc32\n"
+                           "7 1 31 0 3 2 12 6da8d136\n"));
         QCOMPARE(sim.log(QStringLiteral("payload")),
-                 QStringList {"payload code=31 number=7 size=12 crc32=6da8d136 result=stored"});
+            QStringList { "payload code=31 number=7 size=12 crc32=6da8d136 result=stored" });
 
         QImage picture(sim.dumpDir() + QStringLiteral("/7.png"));
         QCOMPARE(picture.size(), QSize(3, 2));
@@ -145,9 +147,11 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("result");
         const QByteArray refused = h("ff ff ff 00 00 00 00 00 00 00");
-        QTest::newRow("protected") << QStringList {"--protect"} << 3 << refused << "refused-protected";
-        QTest::newRow("over capacity") << QStringList {"--capacity", "11"} << 3 << refused << "refused-capacity";
-        QTest::newRow("within capacity") << QStringList {"--capacity", "12"} << 3
+        QTest::newRow("protected")
+            << QStringList { "--protect" } << 3 << refused << "refused-protected";
+        QTest::newRow("over capacity")
+            << QStringList { "--capacity", "11" } << 3 << refused << "refused-capacity";
+        QTest::newRow("within capacity") << QStringList { "--capacity", "12" } << 3
                                          << h("ff 00 00 00 00 00 00 00 00 00") << "stored";
         QTest::newRow("number 1320") << QStringList() << 1320 << refused << "refused-number";
     }
@@ -164,7 +168,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QCOMPARE(client.received.toHex(' '), reply.toHex(' '));
         QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("payload")).size(), 1, kWait);
-        QVERIFY(sim.log(QStringLiteral("payload"))[0].endsWith(QStringLiteral(" result=") + result));
+        QVERIFY(
+            sim.log(QStringLiteral("payload"))[0].endsWith(QStringLiteral(" result=") + result));
         const bool stored = result == QStringLiteral("stored");
         QCOMPARE(QFileInfo::exists(sim.dumpDir() + QStringLiteral("/%1.bin").arg(number)), stored);
     }
@@ -176,7 +181,8 @@ private slots:
         QVERIFY(startWith(sim, client, {}));
         QVERIFY(client.write(scriptUpload(4, "abc")));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sim.dumpDir() + QStringLiteral("/4.bin")), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(sim.dumpDir() + QStringLiteral("/4.bin")), kWait);
         client.received.clear();
 
         CaptureSink frame;
@@ -184,16 +190,17 @@ private slots:
         QVERIFY(client.write(frame.bytes()));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QCOMPARE(client.received, h("ff aa 00 00 00 00 00 00 00 00"));
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(sim.dumpDir() + QStringLiteral("/4.bin")), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QFileInfo::exists(sim.dumpDir() + QStringLiteral("/4.bin")), kWait);
         QCOMPARE(QString::fromLatin1(sim.dumpFile(QStringLiteral("table.txt"))),
-                 QStringLiteral("# number type code kind width height size crc32\n"));
+            QStringLiteral("# number type code kind width height size crc32\n"));
     }
 
     void eraseProtected()
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--protect"}));
+        QVERIFY(startWith(sim, client, { "--protect" }));
         CaptureSink frame;
         ormelin::proto::sendEraseObjects(frame);
         QVERIFY(client.write(frame.bytes()));
@@ -206,7 +213,7 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--silent"}));
+        QVERIFY(startWith(sim, client, { "--silent" }));
         QSignalSpy arrived(client.notifier(), &QSocketNotifier::activated);
         QVERIFY(client.write(h("aa aa 0b 0b")));
         QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("frame")).size(), 1, kWait);
@@ -225,7 +232,7 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--chunk", "2"}));
+        QVERIFY(startWith(sim, client, { "--chunk", "2" }));
         QVERIFY(client.write(h("aa aa 0b 0b")));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QCOMPARE(client.received, h("ff 40 01 f0 00 00 00 00 00 00"));
@@ -239,7 +246,7 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--delay", "100-120", "--seed", "7"}));
+        QVERIFY(startWith(sim, client, { "--delay", "100-120", "--seed", "7" }));
         QVERIFY(client.write(h("aa aa 0b 0b")));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QTRY_COMPARE_WITH_TIMEOUT(sim.timedLog(QStringLiteral("reply")).size(), 1, kWait);
@@ -253,16 +260,18 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--noise", "--seed", "3"}));
+        QVERIFY(startWith(sim, client, { "--noise", "--seed", "3" }));
         for (int round = 0; round < 5; ++round) {
             client.received.clear();
             QVERIFY(client.write(h("aa aa 0b 0b")));
             QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("reply")).size(), round + 1, kWait);
             const QString line = sim.log(QStringLiteral("reply"))[round];
-            const int noise = line.section(QStringLiteral("noise="), 1).section(QLatin1Char(' '), 0, 0).toInt();
+            const int noise
+                = line.section(QStringLiteral("noise="), 1).section(QLatin1Char(' '), 0, 0).toInt();
             QVERIFY2(noise >= 1 && noise <= 5, qPrintable(line));
             QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), noise + 10, kWait);
-            QCOMPARE(QString::fromLatin1(client.received.toHex()), line.section(QStringLiteral("hex="), 1));
+            QCOMPARE(QString::fromLatin1(client.received.toHex()),
+                line.section(QStringLiteral("hex="), 1));
             QVERIFY(!client.received.left(noise).contains('\xff'));
             QCOMPARE(client.received.mid(noise), h("ff 40 01 f0 00 00 00 00 00 00"));
         }
@@ -273,7 +282,7 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--garbage"}));
+        QVERIFY(startWith(sim, client, { "--garbage" }));
         CaptureSink frames;
         ormelin::proto::sendConnectionCheck(frames);
         ormelin::proto::sendOutputImage(frames, 1);
@@ -294,7 +303,7 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--silent"}));
+        QVERIFY(startWith(sim, client, { "--silent" }));
         using namespace ormelin::proto;
         CaptureSink s;
         sendConnectionCheck(s);
@@ -313,25 +322,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("frame")).size(), 10, kWait);
         QStringList decoded;
         for (const QString &line : sim.log()) {
-            if (line.startsWith(QStringLiteral("frame")) || line.startsWith(QStringLiteral("payload"))
-                || line.startsWith(QStringLiteral("filler")) || line.startsWith(QStringLiteral("garbage")))
-                decoded << line.section(QStringLiteral(" hex="), 0, 0).section(QStringLiteral(" crc32="), 0, 0);
+            if (line.startsWith(QStringLiteral("frame"))
+                || line.startsWith(QStringLiteral("payload"))
+                || line.startsWith(QStringLiteral("filler"))
+                || line.startsWith(QStringLiteral("garbage")))
+                decoded << line.section(QStringLiteral(" hex="), 0, 0)
+                               .section(QStringLiteral(" crc32="), 0, 0);
         }
         QCOMPARE(decoded,
-                 QStringList({"frame connection-check",
-                              "frame image-upload number=12 width=320 height=240 kind=7 size=3",
-                              "payload code=31 number=12 size=3",
-                              "frame font-upload number=13 format=3 size=2 char-width=8 char-height=16",
-                              "payload code=41 number=13 size=2",
-                              "frame script-upload number=1319 size=1",
-                              "payload code=58 number=1319 size=1",
-                              "frame output-image number=12 arg1=0 arg2=0 stored=1",
-                              "frame output-script number=1319 arg1=0 arg2=0 stored=1",
-                              "frame font-sample-1 number=13 stored=1",
-                              "frame font-sample-2 arg1=0 arg2=0",
-                              "frame font-sample-3 text=d8f0e8f4f220edeeece5f0203133 number=13",
-                              "filler",
-                              "frame erase text-ok=1 result=erased"}));
+            QStringList({ "frame connection-check",
+                "frame image-upload number=12 width=320 height=240 kind=7 size=3",
+                "payload code=31 number=12 size=3",
+                "frame font-upload number=13 format=3 size=2 char-width=8 char-height=16",
+                "payload code=41 number=13 size=2", "frame script-upload number=1319 size=1",
+                "payload code=58 number=1319 size=1",
+                "frame output-image number=12 arg1=0 arg2=0 stored=1",
+                "frame output-script number=1319 arg1=0 arg2=0 stored=1",
+                "frame font-sample-1 number=13 stored=1", "frame font-sample-2 arg1=0 arg2=0",
+                "frame font-sample-3 text=d8f0e8f4f220edeeece5f0203133 number=13", "filler",
+                "frame erase text-ok=1 result=erased" }));
     }
 
     // The program closes and reopens its port: the simulator stays usable, and while nobody is
@@ -364,13 +373,14 @@ private slots:
     {
         SimProcess sim;
         PtyClient client;
-        QVERIFY(startWith(sim, client, {"--baud", "250000"}));
+        QVERIFY(startWith(sim, client, { "--baud", "250000" }));
         QVERIFY(client.write(scriptUpload(1, QByteArray(2750 - 9, '\x5a'))));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         const double frame = sim.timedLog(QStringLiteral("frame"))[0].first;
         const double payload = sim.timedLog(QStringLiteral("payload"))[0].first;
         // The frame's 9 bytes may come out of the burst; the rest is paced.
-        QVERIFY2(payload - frame >= 0.121 - 0.020 - 0.001, qPrintable(QString::number(payload - frame)));
+        QVERIFY2(
+            payload - frame >= 0.121 - 0.020 - 0.001, qPrintable(QString::number(payload - frame)));
     }
 
     void sigtermRemovesLink()
@@ -379,10 +389,10 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("tarviks"));
         {
             QFile stale(link);
-            QVERIFY(stale.open(QIODevice::WriteOnly));   // a leftover file is replaced
+            QVERIFY(stale.open(QIODevice::WriteOnly)); // a leftover file is replaced
         }
         SimProcess sim;
-        QVERIFY(sim.start({"--link", link}));
+        QVERIFY(sim.start({ "--link", link }));
         QCOMPARE(QFileInfo(link).symLinkTarget(), sim.port());
         PtyClient client;
         QVERIFY(client.open(link));
@@ -407,11 +417,11 @@ private slots:
     void badOptionsRefused_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("resolution") << QStringList {"--resolution", "320"};
-        QTest::newRow("delay range") << QStringList {"--delay", "20-10"};
-        QTest::newRow("chunk 0") << QStringList {"--chunk", "0"};
-        QTest::newRow("unknown") << QStringList {"--frobnicate"};
-        QTest::newRow("stray argument") << QStringList {"extra"};
+        QTest::newRow("resolution") << QStringList { "--resolution", "320" };
+        QTest::newRow("delay range") << QStringList { "--delay", "20-10" };
+        QTest::newRow("chunk 0") << QStringList { "--chunk", "0" };
+        QTest::newRow("unknown") << QStringList { "--frobnicate" };
+        QTest::newRow("stray argument") << QStringList { "extra" };
     }
     void badOptionsRefused()
     {
