@@ -45,7 +45,7 @@ uint32_t u32At(const uint8_t *p)
 // expandBits[n][v]: an n-bit channel value widened to 8 bits by repeating its bits, so that the
 // upper bits stay the stored ones and full scale stays full scale (31 -> 255, 63 -> 255).
 constexpr auto kExpandBits = [] {
-    std::array<std::array<uint8_t, 256>, 9> table{};
+    std::array<std::array<uint8_t, 256>, 9> table {};
     for (int n = 1; n <= 8; ++n) {
         for (uint32_t v = 0; v < (1u << n); ++v) {
             uint32_t wide = 0;
@@ -99,13 +99,17 @@ struct Header
     uint32_t compression = kRgb;
     uint32_t coloursUsed = 0;
     int paletteEntrySize = 4;
-    uint32_t masks[3] = {0, 0, 0}; // red, green, blue
+    uint32_t masks[3] = { 0, 0, 0 }; // red, green, blue
 };
 
 class BitmapDecoder
 {
 public:
-    BitmapDecoder(std::span<const uint8_t> file, DecodedBitmap &out) : m_file(file), m_out(out) {}
+    BitmapDecoder(std::span<const uint8_t> file, DecodedBitmap &out)
+        : m_file(file)
+        , m_out(out)
+    {
+    }
 
     void decode()
     {
@@ -156,10 +160,10 @@ private:
     {
         const uint32_t headerSize = u32At(take(4));
         switch (headerSize) {
-        case 12:  // BITMAPCOREHEADER
-        case 40:  // BITMAPINFOHEADER
-        case 52:  // ... with colour masks
-        case 56:  // ... and an alpha mask
+        case 12: // BITMAPCOREHEADER
+        case 40: // BITMAPINFOHEADER
+        case 52: // ... with colour masks
+        case 56: // ... and an alpha mask
         case 108: // BITMAPV4HEADER
         case 124: // BITMAPV5HEADER
             break;
@@ -252,7 +256,8 @@ private:
         if (m_header.bitCount > 8)
             return;
         const uint32_t full = 1u << m_header.bitCount;
-        const uint32_t entries = m_header.coloursUsed != 0 ? std::min(m_header.coloursUsed, full) : full;
+        const uint32_t entries
+            = m_header.coloursUsed != 0 ? std::min(m_header.coloursUsed, full) : full;
         const int entrySize = m_header.paletteEntrySize;
         const uint8_t *table = take(std::size_t(entries) * entrySize);
         for (uint32_t i = 0; i < entries; ++i) {
@@ -350,7 +355,7 @@ private:
                 if (rle8) {
                     std::fill(dst, dst + n, m_palette[value]);
                 } else {
-                    const uint32_t pair[2] = {m_palette[value >> 4], m_palette[value & 0x0F]};
+                    const uint32_t pair[2] = { m_palette[value >> 4], m_palette[value & 0x0F] };
                     for (int64_t i = 0; i < n; ++i)
                         dst[i] = pair[i & 1];
                 }
@@ -394,7 +399,7 @@ private:
     std::size_t m_pos = 0;
     Header m_header;
     Channel m_channels[3];
-    std::array<uint32_t, 256> m_palette{}; // indices past a short table stay black
+    std::array<uint32_t, 256> m_palette {}; // indices past a short table stay black
 };
 
 } // namespace

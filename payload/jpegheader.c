@@ -8,7 +8,8 @@
 
 #include <jpeglib.h>
 
-struct jump_error_mgr {
+struct jump_error_mgr
+{
     struct jpeg_error_mgr pub;
     jmp_buf jump;
 };
@@ -31,8 +32,8 @@ static void silent_output_message(j_common_ptr cinfo)
     (void)cinfo;
 }
 
-int ormelin_read_jpeg_header(const unsigned char *data, size_t size, int *width, int *height,
-                             int *message_code)
+int ormelin_read_jpeg_header(
+    const unsigned char *data, size_t size, int *width, int *height, int *message_code)
 {
     struct jpeg_decompress_struct cinfo;
     struct jump_error_mgr err;

@@ -8,8 +8,8 @@ extern "C" {
 
 /* Reads a JPEG stream's headers up to the first scan. Returns 1 with the frame's width and
  * height, or 0 with the message code of the libjpeg error that stopped it. */
-int ormelin_read_jpeg_header(const unsigned char *data, size_t size, int *width, int *height,
-                             int *message_code);
+int ormelin_read_jpeg_header(
+    const unsigned char *data, size_t size, int *width, int *height, int *message_code);
 
 #ifdef __cplusplus
 }

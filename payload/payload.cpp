@@ -10,7 +10,8 @@
 
 namespace ormelin {
 
-PayloadBuffer::PayloadBuffer() : m_data(std::make_unique_for_overwrite<uint8_t[]>(kPayloadBufferSize))
+PayloadBuffer::PayloadBuffer()
+    : m_data(std::make_unique_for_overwrite<uint8_t[]>(kPayloadBufferSize))
 {
 }
 
@@ -80,7 +81,8 @@ void PictureHolder::load(const QString &path)
         throw PictureError(QStringLiteral("Unknown picture file extension (.%1)").arg(extension));
 
     if (!pathFitsFileLayer(path))
-        throw PictureError(QStringLiteral("File name is too long (%1 bytes)").arg(encodedPath(path).size()));
+        throw PictureError(
+            QStringLiteral("File name is too long (%1 bytes)").arg(encodedPath(path).size()));
 
     // Every picture the program can send comes from a file well under this; a larger one (a
     // photograph given by mistake) is read once and not held for the rest of the run.
@@ -93,7 +95,7 @@ void PictureHolder::load(const QString &path)
             if (bytes.capacity() > kFileBytesKept)
                 bytes.release();
         }
-    } releaseIfLarge{m_fileBytes};
+    } releaseIfLarge { m_fileBytes };
 
     PictureSize size;
     try {
@@ -110,7 +112,7 @@ void PictureHolder::load(const QString &path)
         switch (kind) {
         case Kind::Bitmap:
             decodeBitmap(bytes, m_staging);
-            size = {m_staging.width, m_staging.height};
+            size = { m_staging.width, m_staging.height };
             break;
         case Kind::Jpeg:
             size = readJpegSize(bytes);

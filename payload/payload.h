@@ -73,8 +73,8 @@ private:
     Kind m_kind = Kind::None;
     int m_width = 100;
     int m_height = 34;
-    DecodedBitmap m_bitmap;             // the held bitmap, when m_kind is Bitmap
-    DecodedBitmap m_staging;            // decoded into first, swapped in on success
+    DecodedBitmap m_bitmap; // the held bitmap, when m_kind is Bitmap
+    DecodedBitmap m_staging; // decoded into first, swapped in on success
     ReusableArray<uint8_t> m_fileBytes; // the whole file being loaded
 };
 

@@ -44,7 +44,7 @@ PictureSize readJpegSize(std::span<const uint8_t> file)
     int code = 0;
     if (!ormelin_read_jpeg_header(file.data(), file.size(), &width, &height, &code))
         throw PictureError(QStringLiteral("JPEG error #%1").arg(code));
-    return {width, height};
+    return { width, height };
 }
 
 PictureSize readIconSize(std::span<const uint8_t> file)
@@ -72,7 +72,7 @@ PictureSize readIconSize(std::span<const uint8_t> file)
         const int width = e[0] != 0 ? e[0] : 256;
         const int height = e[1] != 0 ? e[1] : 256;
         if (width * height > largest.width * largest.height)
-            largest = {width, height};
+            largest = { width, height };
     }
     return largest;
 }
@@ -100,7 +100,7 @@ PictureSize readWindowsMetafileSize(std::span<const uint8_t> file)
     if (checksum != u16At(p + 20) || unitsPerInch == 0 || right < left || bottom < top
         || (type != 1 && type != 2) || u16At(standard + 2) != 9)
         metafileNotValid();
-    return {pixelsAt96Dpi(right - left, unitsPerInch), pixelsAt96Dpi(bottom - top, unitsPerInch)};
+    return { pixelsAt96Dpi(right - left, unitsPerInch), pixelsAt96Dpi(bottom - top, unitsPerInch) };
 }
 
 PictureSize readEnhancedMetafileSize(std::span<const uint8_t> file)
@@ -121,8 +121,8 @@ PictureSize readEnhancedMetafileSize(std::span<const uint8_t> file)
     if (recordType != 1 || signature != 0x464D4520u || recordSize < kHeaderSize
         || recordSize > file.size() || right < left || bottom < top)
         metafileNotValid();
-    return {pixelsAt96Dpi(right - left, kHundredthsMmPerInch),
-            pixelsAt96Dpi(bottom - top, kHundredthsMmPerInch)};
+    return { pixelsAt96Dpi(right - left, kHundredthsMmPerInch),
+        pixelsAt96Dpi(bottom - top, kHundredthsMmPerInch) };
 }
 
 } // namespace ormelin

@@ -8,8 +8,7 @@ namespace ormelin {
 // Scratch storage that grows to the largest size asked for and is then reused as it stands:
 // unlike std::vector::resize it never clears what it hands out, so steady-state loads neither
 // allocate nor touch memory twice.
-template <class T>
-class ReusableArray
+template <class T> class ReusableArray
 {
 public:
     // At least count elements, contents unspecified. May throw std::bad_alloc.

@@ -60,7 +60,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench.bmp"));
     const QByteArray file = payloadtest::bmp24(kWidth, kHeight, [](int x, int y) {
-        return payloadtest::Rgb{uint8_t(x * 7 + y), uint8_t(x ^ (y * 3)), uint8_t((x + y) * 13)};
+        return payloadtest::Rgb { uint8_t(x * 7 + y), uint8_t(x ^ (y * 3)), uint8_t((x + y) * 13) };
     });
     if (!payloadtest::writeFile(path, file)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -104,13 +104,13 @@ int main(int argc, char **argv)
     const double ourMedian = median(ourTimes);
     const double qtMedian = median(qtTimes);
     std::printf("bitmap %d x %d, 24 bpp, %d pixels, file %lld bytes, payload %d bytes, %d rounds\n",
-                kWidth, kHeight, kWidth * kHeight, static_cast<long long>(file.size()), ours.size(),
-                rounds);
+        kWidth, kHeight, kWidth * kHeight, static_cast<long long>(file.size()), ours.size(),
+        rounds);
     std::printf("ours: load + encode  median %8.2f ms  (load %.2f, encode %.2f; best %.2f)\n",
-                ourMedian, median(loadTimes), median(encodeTimes),
-                *std::min_element(ourTimes.begin(), ourTimes.end()));
+        ourMedian, median(loadTimes), median(encodeTimes),
+        *std::min_element(ourTimes.begin(), ourTimes.end()));
     std::printf("Qt:   QImage + scan  median %8.2f ms  (best %.2f)\n", qtMedian,
-                *std::min_element(qtTimes.begin(), qtTimes.end()));
+        *std::min_element(qtTimes.begin(), qtTimes.end()));
     std::printf("ratio Qt / ours: %.2f (above 1: ours is faster)\n", qtMedian / ourMedian);
     return 0;
 }

@@ -8,12 +8,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static ormelin::DecodedBitmap bitmap; // reused across inputs, as the holder does
     try {
-        ormelin::decodeBitmap({data, size}, bitmap);
+        ormelin::decodeBitmap({ data, size }, bitmap);
     } catch (const ormelin::Failure &) {
         return 0;
     }
     const std::size_t count = std::size_t(bitmap.width) * std::size_t(bitmap.height);
-    if (bitmap.width < 0 || bitmap.height < 0 || count * 2 > std::size_t(ormelin::kPayloadBufferSize))
+    if (bitmap.width < 0 || bitmap.height < 0
+        || count * 2 > std::size_t(ormelin::kPayloadBufferSize))
         std::abort();
     uint32_t seen = 0;
     for (std::size_t i = 0; i < count; ++i)

@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     try {
-        const ormelin::PictureSize s = ormelin::readJpegSize({data, size});
+        const ormelin::PictureSize s = ormelin::readJpegSize({ data, size });
         if (s.width < 0 || s.height < 0 || (size > 0 && (s.width == 0 || s.height == 0)))
             std::abort();
     } catch (const ormelin::PictureError &e) {

@@ -5,9 +5,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    for (auto read : {ormelin::readWindowsMetafileSize, ormelin::readEnhancedMetafileSize}) {
+    for (auto read : { ormelin::readWindowsMetafileSize, ormelin::readEnhancedMetafileSize }) {
         try {
-            const ormelin::PictureSize s = read({data, size});
+            const ormelin::PictureSize s = read({ data, size });
             if (s.width < 0 || s.height < 0)
                 std::abort();
         } catch (const ormelin::PictureError &) {

@@ -19,7 +19,7 @@ namespace {
 
 std::span<const uint8_t> span(const QByteArray &bytes)
 {
-    return {reinterpret_cast<const uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
+    return { reinterpret_cast<const uint8_t *>(bytes.constData()), std::size_t(bytes.size()) };
 }
 
 // Distinct colours for an indexed table, none of them grey, so swapped channels show.
@@ -27,13 +27,13 @@ QList<Rgb> testPalette(int entries)
 {
     QList<Rgb> palette;
     for (int i = 0; i < entries; ++i)
-        palette.append({uint8_t(i * 7 + 3), uint8_t(255 - i * 5), uint8_t((i * 97) & 0xFF)});
+        palette.append({ uint8_t(i * 7 + 3), uint8_t(255 - i * 5), uint8_t((i * 97) & 0xFF) });
     return palette;
 }
 
 Rgb colourAt(int x, int y)
 {
-    return {uint8_t(x * 37 + y * 11), uint8_t(x * 13 + y * 71 + 5), uint8_t((x * 91) ^ (y * 29))};
+    return { uint8_t(x * 37 + y * 11), uint8_t(x * 13 + y * 71 + 5), uint8_t((x * 91) ^ (y * 29)) };
 }
 
 // The channel as 8 bits: wider values keep their top 8 bits; narrower ones repeat their bits
@@ -121,12 +121,13 @@ private slots:
         QTest::addColumn<int>("headerSize");
         QTest::addColumn<int>("bitCount");
         QTest::addColumn<bool>("topDown");
-        for (int header : {12, 40, 108, 124}) {
-            for (int bits : {1, 4, 8}) {
-                for (bool topDown : {false, true}) {
+        for (int header : { 12, 40, 108, 124 }) {
+            for (int bits : { 1, 4, 8 }) {
+                for (bool topDown : { false, true }) {
                     if (header == 12 && topDown)
                         continue; // a core header has no way to say top-down
-                    QTest::addRow("header %d, %d bpp, %s", header, bits, topDown ? "top-down" : "bottom-up")
+                    QTest::addRow(
+                        "header %d, %d bpp, %s", header, bits, topDown ? "top-down" : "bottom-up")
                         << header << bits << topDown;
                 }
             }
@@ -171,34 +172,38 @@ private slots:
         QTest::addColumn<Masks>("masks");
         QTest::addColumn<bool>("topDown");
         using M = std::array<uint32_t, 3>;
-        const M none{};
-        for (bool topDown : {false, true}) {
+        const M none {};
+        for (bool topDown : { false, true }) {
             const char *order = topDown ? "top-down" : "bottom-up";
             if (!topDown)
                 QTest::addRow("core 24 bpp") << 12 << 24 << kRgb << none << false;
-            for (int header : {40, 108, 124}) {
-                QTest::addRow("header %d, 24 bpp, %s", header, order) << header << 24 << kRgb << none << topDown;
-                QTest::addRow("header %d, 32 bpp, %s", header, order) << header << 32 << kRgb << none << topDown;
+            for (int header : { 40, 108, 124 }) {
+                QTest::addRow("header %d, 24 bpp, %s", header, order)
+                    << header << 24 << kRgb << none << topDown;
+                QTest::addRow("header %d, 32 bpp, %s", header, order)
+                    << header << 32 << kRgb << none << topDown;
                 // Plain 16 bits are 5-5-5 whatever masks a large header carries.
                 QTest::addRow("header %d, 16 bpp 555, %s", header, order)
-                    << header << 16 << kRgb << M{0xF800, 0x07E0, 0x001F} << topDown;
+                    << header << 16 << kRgb << M { 0xF800, 0x07E0, 0x001F } << topDown;
             }
             QTest::addRow("info + masks, 565, %s", order)
-                << 40 << 16 << kBitFields << M{0xF800, 0x07E0, 0x001F} << topDown;
+                << 40 << 16 << kBitFields << M { 0xF800, 0x07E0, 0x001F } << topDown;
             QTest::addRow("info + masks, 555, %s", order)
-                << 40 << 16 << kBitFields << M{0x7C00, 0x03E0, 0x001F} << topDown;
-            QTest::addRow("V4, 565, %s", order) << 108 << 16 << kBitFields << M{0xF800, 0x07E0, 0x001F} << topDown;
-            QTest::addRow("V5, 444, %s", order) << 124 << 16 << kBitFields << M{0x0F00, 0x00F0, 0x000F} << topDown;
+                << 40 << 16 << kBitFields << M { 0x7C00, 0x03E0, 0x001F } << topDown;
+            QTest::addRow("V4, 565, %s", order)
+                << 108 << 16 << kBitFields << M { 0xF800, 0x07E0, 0x001F } << topDown;
+            QTest::addRow("V5, 444, %s", order)
+                << 124 << 16 << kBitFields << M { 0x0F00, 0x00F0, 0x000F } << topDown;
             QTest::addRow("header 52, 565 blue high, %s", order)
-                << 52 << 16 << kBitFields << M{0x001F, 0x07E0, 0xF800} << topDown;
+                << 52 << 16 << kBitFields << M { 0x001F, 0x07E0, 0xF800 } << topDown;
             QTest::addRow("info + masks, 32 bpp 8-8-8, %s", order)
-                << 40 << 32 << kBitFields << M{0x00FF0000, 0x0000FF00, 0x000000FF} << topDown;
+                << 40 << 32 << kBitFields << M { 0x00FF0000, 0x0000FF00, 0x000000FF } << topDown;
             QTest::addRow("V5, 32 bpp RGBx, %s", order)
-                << 124 << 32 << kBitFields << M{0xFF000000, 0x00FF0000, 0x0000FF00} << topDown;
+                << 124 << 32 << kBitFields << M { 0xFF000000, 0x00FF0000, 0x0000FF00 } << topDown;
             QTest::addRow("V4, 32 bpp 10-10-10, %s", order)
-                << 108 << 32 << kBitFields << M{0x3FF00000, 0x000FFC00, 0x000003FF} << topDown;
+                << 108 << 32 << kBitFields << M { 0x3FF00000, 0x000FFC00, 0x000003FF } << topDown;
             QTest::addRow("header 56, 32 bpp no green, %s", order)
-                << 56 << 32 << kBitFields << M{0x00FF0000, 0, 0x000000FF} << topDown;
+                << 56 << 32 << kBitFields << M { 0x00FF0000, 0, 0x000000FF } << topDown;
         }
     }
     void direct()
@@ -211,7 +216,7 @@ private slots:
         const int width = 7, height = 4;
         std::array<uint32_t, 3> effective = masks;
         if (compression == kRgb && bitCount == 16)
-            effective = {0x7C00, 0x03E0, 0x001F};
+            effective = { 0x7C00, 0x03E0, 0x001F };
         QList<QList<uint32_t>> raw, expected;
         for (int y = 0; y < height; ++y) {
             QList<uint32_t> row, colours;
@@ -223,7 +228,9 @@ private slots:
                     colours.append(c.packed());
                 } else {
                     // Raw values covering all channel bits, extremes included.
-                    const uint32_t value = (x == 0 ? 0u : x == 1 ? 0xFFFFFFFFu : (x * 0x9E3779B9u) ^ (y * 0x85EBCA6Bu))
+                    const uint32_t value = (x == 0          ? 0u
+                                                   : x == 1 ? 0xFFFFFFFFu
+                                                            : (x * 0x9E3779B9u) ^ (y * 0x85EBCA6Bu))
                         & (bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu);
                     row.append(value);
                     colours.append(expectedMasked(value, effective));
@@ -249,14 +256,14 @@ private slots:
     void sixteenBitChannelsWidenByRepeatingBits()
     {
         // Full scale stays full scale and the stored bits stay on top.
-        QCOMPARE(expectedMasked(0x7C00, {0x7C00, 0x03E0, 0x001F}), 0xFF0000u);
-        QCOMPARE(expectedMasked(0x4210, {0x7C00, 0x03E0, 0x001F}), 0x848484u); // 16 -> 132
-        QCOMPARE(expectedMasked(0x0400, {0xF800, 0x07E0, 0x001F}), 0x008200u); // 6-bit 32 -> 130
+        QCOMPARE(expectedMasked(0x7C00, { 0x7C00, 0x03E0, 0x001F }), 0xFF0000u);
+        QCOMPARE(expectedMasked(0x4210, { 0x7C00, 0x03E0, 0x001F }), 0x848484u); // 16 -> 132
+        QCOMPARE(expectedMasked(0x0400, { 0xF800, 0x07E0, 0x001F }), 0x008200u); // 6-bit 32 -> 130
         BmpLayout l;
         l.width = 3;
         l.height = 1;
         l.bitCount = 16;
-        l.pixels = packRows({{0x7FFF, 0x4210, 0x0001}}, 16, false);
+        l.pixels = packRows({ { 0x7FFF, 0x4210, 0x0001 } }, 16, false);
         DecodedBitmap out;
         decodeBitmap(span(buildBmp(l)), out);
         QCOMPARE(out.pixel(0, 0), 0xFFFFFFu);
@@ -276,29 +283,55 @@ private slots:
         // and an end of bitmap.
         QTest::newRow("RLE8 runs, absolute, delta")
             << kRle8 << 5
-            << QByteArray::fromHex("0301" "0003020302" "00" "0000"
+            << QByteArray::fromHex("0301"
+                                   "0003020302"
+                                   "00"
+                                   "0000"
                                    "00020201"
-                                   "0203" "0000"
-                                   "0502" "0001")
-            << QList<QList<uint32_t>>{{2, 2, 2, 2, 2}, {0, 0, 3, 3, 0}, {0, 0, 0, 0, 0}, {1, 1, 1, 2, 3}};
+                                   "0203"
+                                   "0000"
+                                   "0502"
+                                   "0001")
+            << QList<QList<uint32_t>> { { 2, 2, 2, 2, 2 }, { 0, 0, 3, 3, 0 }, { 0, 0, 0, 0, 0 },
+                   { 1, 1, 1, 2, 3 } };
         QTest::newRow("RLE8 run past the edge clipped")
-            << kRle8 << 3 << QByteArray::fromHex("0904" "0000" "0205" "0001")
-            << QList<QList<uint32_t>>{{5, 5, 0}, {4, 4, 4}};
+            << kRle8 << 3
+            << QByteArray::fromHex("0904"
+                                   "0000"
+                                   "0205"
+                                   "0001")
+            << QList<QList<uint32_t>> { { 5, 5, 0 }, { 4, 4, 4 } };
         QTest::newRow("RLE8 ends after last row without mark")
-            << kRle8 << 2 << QByteArray::fromHex("0201" "0000" "0202" "0000")
-            << QList<QList<uint32_t>>{{2, 2}, {1, 1}};
+            << kRle8 << 2
+            << QByteArray::fromHex("0201"
+                                   "0000"
+                                   "0202"
+                                   "0000")
+            << QList<QList<uint32_t>> { { 2, 2 }, { 1, 1 } };
         QTest::newRow("RLE8 delta off the top ends it")
-            << kRle8 << 2 << QByteArray::fromHex("0107" "00020009")
-            << QList<QList<uint32_t>>{{0, 0}, {7, 0}};
+            << kRle8 << 2
+            << QByteArray::fromHex("0107"
+                                   "00020009")
+            << QList<QList<uint32_t>> { { 0, 0 }, { 7, 0 } };
         // Nibbles alternate high, low; absolute runs are padded to 16 bits.
         QTest::newRow("RLE4 runs and absolute")
             << kRle4 << 6
-            << QByteArray::fromHex("0412" "00033450" "0000"
-                                   "0005567890" "00" "01A0" "0001")
-            << QList<QList<uint32_t>>{{5, 6, 7, 8, 9, 10}, {1, 2, 1, 2, 3, 4}};
+            << QByteArray::fromHex("0412"
+                                   "00033450"
+                                   "0000"
+                                   "0005567890"
+                                   "00"
+                                   "01A0"
+                                   "0001")
+            << QList<QList<uint32_t>> { { 5, 6, 7, 8, 9, 10 }, { 1, 2, 1, 2, 3, 4 } };
         QTest::newRow("RLE4 odd run and delta")
-            << kRle4 << 4 << QByteArray::fromHex("03F1" "0000" "00020100" "01C0" "0001")
-            << QList<QList<uint32_t>>{{0, 12, 0, 0}, {15, 1, 15, 0}};
+            << kRle4 << 4
+            << QByteArray::fromHex("03F1"
+                                   "0000"
+                                   "00020100"
+                                   "01C0"
+                                   "0001")
+            << QList<QList<uint32_t>> { { 0, 12, 0, 0 }, { 15, 1, 15, 0 } };
     }
     void runLength()
     {
@@ -336,38 +369,43 @@ private slots:
         BmpLayout noPad = indexedLayout(3, 2, 8);
         noPad.palette = pal;
         noPad.coloursUsed = 4;
-        noPad.pixels = QByteArray::fromHex("01020300" "030201"); // last row's padding missing
-        QTest::newRow("last row unpadded") << buildBmp(noPad)
-            << QList<QList<uint32_t>>{{pal[3].packed(), pal[2].packed(), pal[1].packed()},
-                                      {pal[1].packed(), pal[2].packed(), pal[3].packed()}};
+        noPad.pixels = QByteArray::fromHex("01020300"
+                                           "030201"); // last row's padding missing
+        QTest::newRow("last row unpadded")
+            << buildBmp(noPad)
+            << QList<QList<uint32_t>> { { pal[3].packed(), pal[2].packed(), pal[1].packed() },
+                   { pal[1].packed(), pal[2].packed(), pal[3].packed() } };
 
         BmpLayout unsetOffset = noPad;
         unsetOffset.pixelOffset = 0;
-        QTest::newRow("pixel offset unset") << buildBmp(unsetOffset)
-            << QList<QList<uint32_t>>{{pal[3].packed(), pal[2].packed(), pal[1].packed()},
-                                      {pal[1].packed(), pal[2].packed(), pal[3].packed()}};
+        QTest::newRow("pixel offset unset")
+            << buildBmp(unsetOffset)
+            << QList<QList<uint32_t>> { { pal[3].packed(), pal[2].packed(), pal[1].packed() },
+                   { pal[1].packed(), pal[2].packed(), pal[3].packed() } };
 
         BmpLayout shortTable = indexedLayout(4, 1, 8);
         shortTable.palette = pal.mid(0, 2);
         shortTable.coloursUsed = 2;
         shortTable.pixels = QByteArray::fromHex("00010203");
-        QTest::newRow("index past a short table is black") << buildBmp(shortTable)
-            << QList<QList<uint32_t>>{{pal[0].packed(), pal[1].packed(), 0u, 0u}};
+        QTest::newRow("index past a short table is black") << buildBmp(
+            shortTable) << QList<QList<uint32_t>> { { pal[0].packed(), pal[1].packed(), 0u, 0u } };
 
         BmpLayout longTable = indexedLayout(2, 1, 1);
         longTable.palette = pal;
         longTable.coloursUsed = 4; // more than 1 bit can index
         longTable.pixels = QByteArray::fromHex("40000000");
-        QTest::newRow("table longer than the depth") << buildBmp(longTable)
-            << QList<QList<uint32_t>>{{pal[0].packed(), pal[1].packed()}};
+        QTest::newRow("table longer than the depth") << buildBmp(
+            longTable) << QList<QList<uint32_t>> { { pal[0].packed(), pal[1].packed() } };
 
         BmpLayout gap = indexedLayout(2, 1, 8);
         gap.palette = pal;
         gap.coloursUsed = 4;
         gap.pixelOffset = 14 + 40 + 4 * 4 + 8;
-        gap.pixels = QByteArray::fromHex("EEEEEEEEEEEEEEEE" "0302" "0000");
-        QTest::newRow("pixels after a gap") << buildBmp(gap)
-            << QList<QList<uint32_t>>{{pal[3].packed(), pal[2].packed()}};
+        gap.pixels = QByteArray::fromHex("EEEEEEEEEEEEEEEE"
+                                         "0302"
+                                         "0000");
+        QTest::newRow("pixels after a gap")
+            << buildBmp(gap) << QList<QList<uint32_t>> { { pal[3].packed(), pal[2].packed() } };
     }
     void tolerated()
     {
@@ -409,51 +447,61 @@ private slots:
         QTest::newRow("1 byte") << good.left(1) << Thrown::Plain << kStreamReadError;
         QTest::newRow("2 bytes BM") << good.left(2) << Thrown::Plain << kStreamReadError;
         QTest::newRow("13 bytes") << good.left(13) << Thrown::Plain << kStreamReadError;
-        QTest::newRow("13 bytes not BM") << QByteArray(13, 'x') << Thrown::Plain << kStreamReadError;
+        QTest::newRow("13 bytes not BM")
+            << QByteArray(13, 'x') << Thrown::Plain << kStreamReadError;
         QTest::newRow("file header only") << good.left(14) << Thrown::Plain << kStreamReadError;
-        QTest::newRow("info header cut short") << good.left(14 + 30) << Thrown::Plain << kStreamReadError;
-        QTest::newRow("colour table cut short") << good.left(14 + 40 + 255 * 4) << Thrown::Plain << kStreamReadError;
+        QTest::newRow("info header cut short")
+            << good.left(14 + 30) << Thrown::Plain << kStreamReadError;
+        QTest::newRow("colour table cut short")
+            << good.left(14 + 40 + 255 * 4) << Thrown::Plain << kStreamReadError;
 
         auto variant = [](auto change) {
             BmpLayout l = indexedLayout(4, 2, 8);
             change(l);
             return buildBmp(l);
         };
-        QTest::newRow("signature BA") << variant([](BmpLayout &l) { l.signature = "BA"; }) << Thrown::Picture << kNotValid;
-        QTest::newRow("signature bm") << variant([](BmpLayout &l) { l.signature = "bm"; }) << Thrown::Picture << kNotValid;
-        QTest::newRow("planes 0") << variant([](BmpLayout &l) { l.planes = 0; }) << Thrown::Picture << kNotValid;
-        QTest::newRow("planes 2") << variant([](BmpLayout &l) { l.planes = 2; }) << Thrown::Picture << kNotValid;
+        QTest::newRow("signature BA")
+            << variant([](BmpLayout &l) { l.signature = "BA"; }) << Thrown::Picture << kNotValid;
+        QTest::newRow("signature bm")
+            << variant([](BmpLayout &l) { l.signature = "bm"; }) << Thrown::Picture << kNotValid;
+        QTest::newRow("planes 0") << variant([](BmpLayout &l) { l.planes = 0; }) << Thrown::Picture
+                                  << kNotValid;
+        QTest::newRow("planes 2") << variant([](BmpLayout &l) { l.planes = 2; }) << Thrown::Picture
+                                  << kNotValid;
         QTest::newRow("core planes 2") << variant([](BmpLayout &l) {
             l.headerSize = 12;
             l.planes = 2;
         }) << Thrown::Picture << kNotValid;
-        for (uint32_t size : {0u, 13u, 39u, 64u, 200u, 0xFFFFFFFFu}) {
+        for (uint32_t size : { 0u, 13u, 39u, 64u, 200u, 0xFFFFFFFFu }) {
             QTest::addRow("header size %u", size)
-                << variant([size](BmpLayout &l) { l.headerSize = size; }) << Thrown::Picture << kNotValid;
+                << variant([size](BmpLayout &l) { l.headerSize = size; }) << Thrown::Picture
+                << kNotValid;
         }
-        for (int bits : {0, 2, 3, 12, 48, 64}) {
+        for (int bits : { 0, 2, 3, 12, 48, 64 }) {
             QTest::addRow("%d bits per pixel", bits)
-                << variant([bits](BmpLayout &l) { l.bitCount = uint16_t(bits); }) << Thrown::Picture << kNotValid;
+                << variant([bits](BmpLayout &l) { l.bitCount = uint16_t(bits); }) << Thrown::Picture
+                << kNotValid;
         }
         QTest::newRow("core 16 bpp") << variant([](BmpLayout &l) {
             l.headerSize = 12;
             l.bitCount = 16;
         }) << Thrown::Picture << kNotValid;
-        for (uint32_t c : {4u, 5u, 6u, 99u}) {
-            QTest::addRow("compression %u", c)
-                << variant([c](BmpLayout &l) { l.compression = c; }) << Thrown::Picture << kNotValid;
+        for (uint32_t c : { 4u, 5u, 6u, 99u }) {
+            QTest::addRow("compression %u", c) << variant([c](BmpLayout &l) { l.compression = c; })
+                                               << Thrown::Picture << kNotValid;
         }
         QTest::newRow("RLE8 at 4 bpp") << variant([](BmpLayout &l) {
             l.bitCount = 4;
             l.compression = kRle8;
         }) << Thrown::Picture << kNotValid;
-        QTest::newRow("RLE4 at 8 bpp") << variant([](BmpLayout &l) { l.compression = kRle4; })
-                                       << Thrown::Picture << kNotValid;
+        QTest::newRow("RLE4 at 8 bpp")
+            << variant([](BmpLayout &l) { l.compression = kRle4; }) << Thrown::Picture << kNotValid;
         QTest::newRow("RLE8 top-down") << variant([](BmpLayout &l) {
             l.compression = kRle8;
             l.height = -2;
         }) << Thrown::Picture << kNotValid;
-        QTest::newRow("negative width") << variant([](BmpLayout &l) { l.width = -4; }) << Thrown::Picture << kNotValid;
+        QTest::newRow("negative width")
+            << variant([](BmpLayout &l) { l.width = -4; }) << Thrown::Picture << kNotValid;
 
         auto fields = [](uint16_t bits, std::array<uint32_t, 3> masks, bool after = true) {
             BmpLayout l;
@@ -466,11 +514,14 @@ private slots:
             l.pixels = QByteArray(8, '\0');
             return buildBmp(l);
         };
-        QTest::newRow("bit fields at 24 bpp") << fields(24, {0xFF0000, 0xFF00, 0xFF}) << Thrown::Picture << kNotValid;
-        QTest::newRow("mask with a hole") << fields(16, {0xF00F, 0x07E0, 0x001F}) << Thrown::Picture << kNotValid;
-        QTest::newRow("16-bit mask past 16 bits") << fields(16, {0x1F0000, 0x07E0, 0x001F}) << Thrown::Picture << kNotValid;
-        QTest::newRow("masks cut short")
-            << fields(16, {0xF800, 0x07E0, 0x001F}).left(14 + 40 + 6) << Thrown::Plain << kStreamReadError;
+        QTest::newRow("bit fields at 24 bpp")
+            << fields(24, { 0xFF0000, 0xFF00, 0xFF }) << Thrown::Picture << kNotValid;
+        QTest::newRow("mask with a hole")
+            << fields(16, { 0xF00F, 0x07E0, 0x001F }) << Thrown::Picture << kNotValid;
+        QTest::newRow("16-bit mask past 16 bits")
+            << fields(16, { 0x1F0000, 0x07E0, 0x001F }) << Thrown::Picture << kNotValid;
+        QTest::newRow("masks cut short") << fields(16, { 0xF800, 0x07E0, 0x001F }).left(14 + 40 + 6)
+                                         << Thrown::Plain << kStreamReadError;
 
         BmpLayout noPixels = indexedLayout(4, 2, 8);
         noPixels.pixels = noPixels.pixels.left(5);
@@ -482,7 +533,8 @@ private slots:
         noPixels24.width = 3;
         noPixels24.height = 3;
         noPixels24.pixels = QByteArray(12 * 2 + 8, '\0');
-        QTest::newRow("24 bpp last row short") << buildBmp(noPixels24) << Thrown::Picture << kCutShort;
+        QTest::newRow("24 bpp last row short")
+            << buildBmp(noPixels24) << Thrown::Picture << kCutShort;
 
         auto rle = [](uint32_t compression, const char *hex) {
             BmpLayout l = indexedLayout(4, 2, compression == kRle8 ? 8 : 4);
@@ -494,7 +546,8 @@ private slots:
         QTest::newRow("RLE8 ends mid-pair") << rle(kRle8, "040100") << Thrown::Picture << kCutShort;
         QTest::newRow("RLE8 absolute cut") << rle(kRle8, "000401") << Thrown::Picture << kCutShort;
         QTest::newRow("RLE8 delta cut") << rle(kRle8, "000201") << Thrown::Picture << kCutShort;
-        QTest::newRow("RLE4 absolute cut") << rle(kRle4, "00051234") << Thrown::Picture << kCutShort;
+        QTest::newRow("RLE4 absolute cut")
+            << rle(kRle4, "00051234") << Thrown::Picture << kCutShort;
         QTest::newRow("RLE4 nothing") << rle(kRle4, "") << Thrown::Picture << kCutShort;
 
         // Refused on its header alone: the file has no pixels at all, so the size is judged
@@ -510,7 +563,8 @@ private slots:
         QTest::newRow("950082 x 1") << huge(950082, 1, 8) << Thrown::Picture << kTooLarge;
         QTest::newRow("1 x -950082") << huge(1, -950082, 8) << Thrown::Picture << kTooLarge;
         QTest::newRow("max x max") << huge(0x7FFFFFFF, 0x7FFFFFFF) << Thrown::Picture << kTooLarge;
-        QTest::newRow("max x min") << huge(0x7FFFFFFF, int32_t(0x80000000)) << Thrown::Picture << kTooLarge;
+        QTest::newRow("max x min")
+            << huge(0x7FFFFFFF, int32_t(0x80000000)) << Thrown::Picture << kTooLarge;
         QTest::newRow("core 65535 x 65535") << [] {
             BmpLayout l;
             l.headerSize = 12;
@@ -540,7 +594,7 @@ private slots:
         QList<uint32_t> row(950081);
         for (int x = 0; x < row.size(); ++x)
             row[x] = uint32_t(x % 251);
-        l.pixels = packRows({row}, 8, false);
+        l.pixels = packRows({ row }, 8, false);
         DecodedBitmap out;
         decodeBitmap(span(buildBmp(l)), out);
         QCOMPARE(out.width, 950081);

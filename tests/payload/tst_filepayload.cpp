@@ -107,7 +107,8 @@ private slots:
         QDir::setCurrent(previous);
         QCOMPARE(first, std::optional<int32_t>(5));
         QCOMPARE(second, std::optional<int32_t>(7));
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(m_buffer.data()), 7), QByteArray("second!"));
+        QCOMPARE(
+            QByteArray(reinterpret_cast<const char *>(m_buffer.data()), 7), QByteArray("second!"));
     }
 };
 

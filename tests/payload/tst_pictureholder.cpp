@@ -94,7 +94,8 @@ private slots:
         QFETCH(int, b);
         QFETCH(QByteArray, stored);
         PictureHolder holder;
-        holder.load(file(QStringLiteral("pixel.bmp"), onePixel({uint8_t(r), uint8_t(g), uint8_t(b)})));
+        holder.load(
+            file(QStringLiteral("pixel.bmp"), onePixel({ uint8_t(r), uint8_t(g), uint8_t(b) })));
         QCOMPARE(holder.width(), 1);
         QCOMPARE(holder.height(), 1);
         PayloadBuffer buffer;
@@ -105,17 +106,18 @@ private slots:
     void encodesRowsTopFirst()
     {
         // Stored bottom-up; the payload starts at the top-left pixel and runs along rows.
-        const QString p = file(QStringLiteral("100x50.bmp"), bmp24(100, 50, [](int x, int y) -> Rgb {
-            if (x == 0 && y == 0)
-                return {255, 255, 255};
-            if (x == 1 && y == 0)
-                return {255, 0, 0};
-            if (x == 0 && y == 1)
-                return {200, 100, 50};
-            if (x == 99 && y == 49)
-                return {7, 7, 7};
-            return {0, 0, 0};
-        }));
+        const QString p
+            = file(QStringLiteral("100x50.bmp"), bmp24(100, 50, [](int x, int y) -> Rgb {
+                  if (x == 0 && y == 0)
+                      return { 255, 255, 255 };
+                  if (x == 1 && y == 0)
+                      return { 255, 0, 0 };
+                  if (x == 0 && y == 1)
+                      return { 200, 100, 50 };
+                  if (x == 99 && y == 49)
+                      return { 7, 7, 7 };
+                  return { 0, 0, 0 };
+              }));
         PictureHolder holder;
         holder.load(p);
         QCOMPARE(holder.width(), 100);
@@ -137,7 +139,7 @@ private slots:
         l.width = 1;
         l.height = 950081;
         l.bitCount = 8;
-        l.palette = {{255, 255, 255}};
+        l.palette = { { 255, 255, 255 } };
         l.coloursUsed = 1;
         l.pixels = QByteArray(950081 * 4, '\0');
         PictureHolder holder;
@@ -166,13 +168,20 @@ private slots:
         QTest::newRow("jpg") << "c.jpg" << QString();
         QTest::newRow("Jpeg") << "d.Jpeg" << QString();
         QTest::newRow("two dots") << "e.tar.bmp" << QString();
-        QTest::newRow("png") << "f.png" << "Unknown picture file extension (.png)";
-        QTest::newRow("PNG keeps its case") << "g.PNG" << "Unknown picture file extension (.PNG)";
-        QTest::newRow("gif") << "h.gif" << "Unknown picture file extension (.gif)";
-        QTest::newRow("none") << "noext" << "Unknown picture file extension (.)";
-        QTest::newRow("trailing dot") << "i." << "Unknown picture file extension (.)";
-        QTest::newRow("dot in a folder only") << "dir.bmp/j" << "Unknown picture file extension (.)";
-        QTest::newRow("jpe") << "k.jpe" << "Unknown picture file extension (.jpe)";
+        QTest::newRow("png") << "f.png"
+                             << "Unknown picture file extension (.png)";
+        QTest::newRow("PNG keeps its case") << "g.PNG"
+                                            << "Unknown picture file extension (.PNG)";
+        QTest::newRow("gif") << "h.gif"
+                             << "Unknown picture file extension (.gif)";
+        QTest::newRow("none") << "noext"
+                              << "Unknown picture file extension (.)";
+        QTest::newRow("trailing dot") << "i."
+                                      << "Unknown picture file extension (.)";
+        QTest::newRow("dot in a folder only") << "dir.bmp/j"
+                                              << "Unknown picture file extension (.)";
+        QTest::newRow("jpe") << "k.jpe"
+                             << "Unknown picture file extension (.jpe)";
     }
     void extensions()
     {
@@ -181,7 +190,7 @@ private slots:
         const QString p = path(name);
         if (failure.isEmpty()) {
             const bool jpeg = name.contains(QLatin1String("jp"), Qt::CaseInsensitive);
-            file(name, jpeg ? jpegOf(8, 6) : bmp24(8, 6, [](int, int) { return Rgb{1, 2, 3}; }));
+            file(name, jpeg ? jpegOf(8, 6) : bmp24(8, 6, [](int, int) { return Rgb { 1, 2, 3 }; }));
         }
         PictureHolder holder;
         const Thrown thrown = thrownBy([&] { holder.load(p); });
@@ -247,7 +256,8 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, code);
         PictureHolder holder;
-        const Thrown thrown = thrownBy([&] { holder.load(file(QStringLiteral("bad.jpg"), bytes)); });
+        const Thrown thrown
+            = thrownBy([&] { holder.load(file(QStringLiteral("bad.jpg"), bytes)); });
         QCOMPARE(thrown.kind, Thrown::Picture);
         QCOMPARE(thrown.text, QStringLiteral("JPEG error #%1").arg(code));
     }
@@ -270,7 +280,9 @@ private slots:
         QCOMPARE(holder.height(), 34);
         QCOMPARE(holder.isBitmap(), bitmap);
 
-        holder.load(file(QStringLiteral("20x10.bmp"), bmp24(20, 10, [](int, int) { return Rgb{9, 9, 9}; })));
+        holder.load(file(QStringLiteral("20x10.bmp"), bmp24(20, 10, [](int, int) {
+            return Rgb { 9, 9, 9 };
+        })));
         holder.load(empty);
         QCOMPARE(holder.width(), 20);
         QCOMPARE(holder.height(), 10);
@@ -286,7 +298,8 @@ private slots:
             QCOMPARE(thrown.text, QStringLiteral("Bitmap image is empty"));
         } else {
             QCOMPARE(thrown.kind, Thrown::Plain);
-            QCOMPARE(thrown.text, QStringLiteral("Can only modify an image if it contains a bitmap"));
+            QCOMPARE(
+                thrown.text, QStringLiteral("Can only modify an image if it contains a bitmap"));
         }
         QCOMPARE(buffer.size(), 11);
     }
@@ -335,23 +348,24 @@ private slots:
         BmpLayout cut = planes;
         cut.planes = 1;
         cut.pixels = cut.pixels.left(10);
-        QTest::newRow("pixels cut short") << "cut.bmp" << buildBmp(cut) << Thrown::Picture
-                                          << "Bitmap pixel data is cut short";
+        QTest::newRow("pixels cut short")
+            << "cut.bmp" << buildBmp(cut) << Thrown::Picture << "Bitmap pixel data is cut short";
         BmpLayout huge;
         huge.width = 2000;
         huge.height = 2000;
-        QTest::newRow("too large") << "huge.bmp" << buildBmp(huge) << Thrown::Picture
-                                   << "Bitmap image is too large";
+        QTest::newRow("too large")
+            << "huge.bmp" << buildBmp(huge) << Thrown::Picture << "Bitmap image is too large";
         QTest::newRow("bad JPEG") << "bad.jpg" << QByteArray("nope") << Thrown::Picture
                                   << QStringLiteral("JPEG error #%1").arg(JERR_NO_SOI);
         QTest::newRow("bad icon") << "bad.ico" << QByteArray(30, '\0') << Thrown::Picture
                                   << "Icon image is not valid";
-        QTest::newRow("bad metafile") << "bad.wmf" << QByteArray(60, '\0') << Thrown::Picture
-                                      << "Metafile is not valid";
+        QTest::newRow("bad metafile")
+            << "bad.wmf" << QByteArray(60, '\0') << Thrown::Picture << "Metafile is not valid";
         QTest::newRow("png") << "pic.png" << QByteArray("\x89PNG") << Thrown::Picture
                              << "Unknown picture file extension (.png)";
         QTest::newRow("missing") << "" << QByteArray() << Thrown::Plain << "Cannot open file";
-        QTest::newRow("long path") << "long" << QByteArray() << Thrown::Picture << "File name is too long";
+        QTest::newRow("long path")
+            << "long" << QByteArray() << Thrown::Picture << "File name is too long";
     }
     void failureKeepsThePreviousPicture()
     {
@@ -362,7 +376,7 @@ private slots:
 
         PictureHolder holder;
         holder.load(file(QStringLiteral("previous.bmp"), bmp24(3, 2, [](int x, int y) {
-            return Rgb{uint8_t(x * 80), uint8_t(y * 90), 200};
+            return Rgb { uint8_t(x * 80), uint8_t(y * 90), 200 };
         })));
         PayloadBuffer buffer;
         holder.encodePixels(buffer);
@@ -372,7 +386,7 @@ private slots:
         if (name.isEmpty())
             target = path(QStringLiteral("missing.bmp"));
         else if (name == QLatin1String("long"))
-            target = longPath(QStringLiteral("ok.bmp"), onePixel({1, 1, 1}));
+            target = longPath(QStringLiteral("ok.bmp"), onePixel({ 1, 1, 1 }));
         else
             target = file(name, bytes);
         const Thrown thrown = thrownBy([&] { holder.load(target); });
@@ -391,10 +405,12 @@ private slots:
     {
         PictureHolder holder;
         holder.load(file(QStringLiteral("kept.jpg"), jpegOf(40, 30)));
-        QCOMPARE(thrownBy([&] { holder.load(file(QStringLiteral("x.bmp"), QByteArray("XX", 2))); }).kind,
-                 Thrown::Plain);
-        QCOMPARE(thrownBy([&] { holder.load(file(QStringLiteral("y.bmp"), QByteArray(20, 'X'))); }).kind,
-                 Thrown::Picture);
+        QCOMPARE(
+            thrownBy([&] { holder.load(file(QStringLiteral("x.bmp"), QByteArray("XX", 2))); }).kind,
+            Thrown::Plain);
+        QCOMPARE(
+            thrownBy([&] { holder.load(file(QStringLiteral("y.bmp"), QByteArray(20, 'X'))); }).kind,
+            Thrown::Picture);
         QCOMPARE(holder.width(), 40);
         QCOMPARE(holder.height(), 30);
         QVERIFY(!holder.isBitmap());
@@ -411,14 +427,16 @@ private slots:
         QDir::setCurrent(previous);
 
         QCOMPARE(missing.kind, Thrown::Plain);
-        QCOMPARE(missing.text, QStringLiteral("Cannot open file ") + m_dir.filePath(QStringLiteral("nowhere.bmp")));
+        QCOMPARE(missing.text,
+            QStringLiteral("Cannot open file ") + m_dir.filePath(QStringLiteral("nowhere.bmp")));
         QCOMPARE(folder.kind, Thrown::Plain);
-        QCOMPARE(folder.text, QStringLiteral("Cannot open file ") + m_dir.filePath(QStringLiteral("folder.jpg")));
+        QCOMPARE(folder.text,
+            QStringLiteral("Cannot open file ") + m_dir.filePath(QStringLiteral("folder.jpg")));
     }
 
     void longPathIsRefusedBeforeOpening()
     {
-        const QString p = longPath(QStringLiteral("real.bmp"), onePixel({5, 5, 5}));
+        const QString p = longPath(QStringLiteral("real.bmp"), onePixel({ 5, 5, 5 }));
         QVERIFY(QFile::exists(p));
         QVERIFY(QFile::encodeName(p).size() > kMaxPathBytes);
         PictureHolder holder;
@@ -433,12 +451,17 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
-        QTest::newRow("icon") << "one.ico" << buildIcon({{32, 16}}) << 32 << 16;
-        QTest::newRow("icon, largest entry") << "many.ico" << buildIcon({{16, 16}, {48, 40}, {32, 32}}) << 48 << 40;
-        QTest::newRow("icon, first of equal areas") << "tie.ico" << buildIcon({{32, 16}, {16, 32}}) << 32 << 16;
-        QTest::newRow("icon, 0 is 256") << "big.ico" << buildIcon({{0, 0}, {64, 64}}) << 256 << 256;
-        QTest::newRow("placeable wmf, 1440 per inch") << "a.wmf" << buildPlaceableWmf(0, 0, 1440, 720, 1440) << 96 << 48;
-        QTest::newRow("placeable wmf, offset box") << "b.WMF" << buildPlaceableWmf(-100, 50, 900, 550, 1000) << 96 << 48;
+        QTest::newRow("icon") << "one.ico" << buildIcon({ { 32, 16 } }) << 32 << 16;
+        QTest::newRow("icon, largest entry")
+            << "many.ico" << buildIcon({ { 16, 16 }, { 48, 40 }, { 32, 32 } }) << 48 << 40;
+        QTest::newRow("icon, first of equal areas")
+            << "tie.ico" << buildIcon({ { 32, 16 }, { 16, 32 } }) << 32 << 16;
+        QTest::newRow("icon, 0 is 256")
+            << "big.ico" << buildIcon({ { 0, 0 }, { 64, 64 } }) << 256 << 256;
+        QTest::newRow("placeable wmf, 1440 per inch")
+            << "a.wmf" << buildPlaceableWmf(0, 0, 1440, 720, 1440) << 96 << 48;
+        QTest::newRow("placeable wmf, offset box")
+            << "b.WMF" << buildPlaceableWmf(-100, 50, 900, 550, 1000) << 96 << 48;
         QTest::newRow("emf") << "c.emf" << buildEmf(0, 0, 2540, 5080) << 96 << 192;
         QTest::newRow("emf, rounded") << "d.emf" << buildEmf(100, 100, 10000, 5000) << 374 << 185;
     }
@@ -461,19 +484,22 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        const QString icon = QStringLiteral("x.ico"), wmf = QStringLiteral("x.wmf"), emf = QStringLiteral("x.emf");
+        const QString icon = QStringLiteral("x.ico"), wmf = QStringLiteral("x.wmf"),
+                      emf = QStringLiteral("x.emf");
         QTest::newRow("empty icon") << icon << QByteArray();
-        QTest::newRow("cursor") << icon << buildIcon({{32, 32}}, 2);
+        QTest::newRow("cursor") << icon << buildIcon({ { 32, 32 } }, 2);
         QTest::newRow("no entries") << icon << buildIcon({});
-        QTest::newRow("directory cut short") << icon << buildIcon({{32, 32}, {16, 16}}).left(30);
-        QTest::newRow("image past the end") << icon << buildIcon({{32, 32}}).chopped(1);
-        QTest::newRow("empty image") << icon << buildIcon({{32, 32, 0}});
-        QTest::newRow("bitmap as icon") << icon << onePixel({1, 2, 3});
+        QTest::newRow("directory cut short")
+            << icon << buildIcon({ { 32, 32 }, { 16, 16 } }).left(30);
+        QTest::newRow("image past the end") << icon << buildIcon({ { 32, 32 } }).chopped(1);
+        QTest::newRow("empty image") << icon << buildIcon({ { 32, 32, 0 } });
+        QTest::newRow("bitmap as icon") << icon << onePixel({ 1, 2, 3 });
         QTest::newRow("empty wmf") << wmf << QByteArray();
         QTest::newRow("wmf bad checksum") << wmf << buildPlaceableWmf(0, 0, 100, 100, 1440, false);
         QTest::newRow("wmf no units") << wmf << buildPlaceableWmf(0, 0, 100, 100, 0);
         QTest::newRow("wmf inverted box") << wmf << buildPlaceableWmf(100, 0, 0, 100, 1440);
-        QTest::newRow("wmf without placeable header") << wmf << buildPlaceableWmf(0, 0, 100, 100, 1440).mid(22);
+        QTest::newRow("wmf without placeable header")
+            << wmf << buildPlaceableWmf(0, 0, 100, 100, 1440).mid(22);
         QTest::newRow("wmf cut short") << wmf << buildPlaceableWmf(0, 0, 100, 100, 1440).left(30);
         QTest::newRow("emf as wmf") << wmf << buildEmf(0, 0, 100, 100);
         QTest::newRow("empty emf") << emf << QByteArray();
@@ -485,7 +511,8 @@ private slots:
         QByteArray hugeRecord = buildEmf(0, 0, 100, 100);
         hugeRecord[6] = 1; // header record larger than the file
         QTest::newRow("emf header past the end") << emf << hugeRecord;
-        QTest::newRow("wmf as emf") << emf << buildPlaceableWmf(0, 0, 100, 100, 1440) + QByteArray(60, '\0');
+        QTest::newRow("wmf as emf")
+            << emf << buildPlaceableWmf(0, 0, 100, 100, 1440) + QByteArray(60, '\0');
     }
     void invalidIconsAndMetafiles()
     {
@@ -494,8 +521,9 @@ private slots:
         PictureHolder holder;
         const Thrown thrown = thrownBy([&] { holder.load(file(name, bytes)); });
         QCOMPARE(thrown.kind, Thrown::Picture);
-        QCOMPARE(thrown.text, name.endsWith(QLatin1String("ico")) ? QStringLiteral("Icon image is not valid")
-                                                                  : QStringLiteral("Metafile is not valid"));
+        QCOMPARE(thrown.text,
+            name.endsWith(QLatin1String("ico")) ? QStringLiteral("Icon image is not valid")
+                                                : QStringLiteral("Metafile is not valid"));
         QCOMPARE(holder.width(), 100);
     }
 };

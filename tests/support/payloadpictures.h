@@ -58,7 +58,7 @@ struct BmpLayout
     uint16_t bitCount = 24;
     uint32_t compression = kRgb;
     uint32_t coloursUsed = 0;
-    std::array<uint32_t, 3> masks{}; // in the header for 52 and above, after it for 40
+    std::array<uint32_t, 3> masks {}; // in the header for 52 and above, after it for 40
     bool masksAfterHeader = false;
     QList<Rgb> palette; // 3 bytes each for a core header, 4 otherwise
     std::optional<uint32_t> pixelOffset; // default: right after the colour table
@@ -164,7 +164,7 @@ inline QByteArray buildIcon(const QList<IconEntry> &entries, uint16_t type = 1)
 
 // A placeable Windows metafile with its standard header and an end record.
 inline QByteArray buildPlaceableWmf(int16_t left, int16_t top, int16_t right, int16_t bottom,
-                                    uint16_t unitsPerInch, bool goodChecksum = true)
+    uint16_t unitsPerInch, bool goodChecksum = true)
 {
     Bytes p;
     p.u32(0x9AC6CDD7).u16(0).u16(uint16_t(left)).u16(uint16_t(top)).u16(uint16_t(right));
@@ -207,17 +207,16 @@ struct Thrown
     QString text;
 };
 
-template <class F>
-Thrown thrownBy(F &&work)
+template <class F> Thrown thrownBy(F &&work)
 {
     try {
         work();
     } catch (const ormelin::PictureError &e) {
-        return {Thrown::Picture, e.text()};
+        return { Thrown::Picture, e.text() };
     } catch (const ormelin::Failure &e) {
-        return {Thrown::Plain, e.text()};
+        return { Thrown::Plain, e.text() };
     } catch (const std::exception &e) {
-        return {Thrown::Other, QString::fromUtf8(e.what())};
+        return { Thrown::Other, QString::fromUtf8(e.what()) };
     }
     return {};
 }
