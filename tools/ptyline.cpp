@@ -75,6 +75,14 @@ bool openControllerPty(PtyPair &pty, std::string &error)
     return true;
 }
 
+void releasePort(const PtyPair &pty)
+{
+    if (pty.slave < 0)
+        return;
+    ioctl(pty.slave, TIOCNXCL);
+    ioctl(pty.slave, TCFLSH, TCIFLUSH);
+}
+
 void closePty(PtyPair &pty)
 {
     if (pty.slave >= 0)

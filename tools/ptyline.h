@@ -21,4 +21,9 @@ inline constexpr unsigned kControllerBaud = 250000;
 bool openControllerPty(PtyPair &pty, std::string &error);
 void closePty(PtyPair &pty);
 
+// What a serial port's last close does: clears the exclusive mode a client set (TIOCEXCL is a
+// property of the terminal, which the simulator's own descriptor keeps alive, so it would
+// otherwise refuse the client's next open) and discards input nobody read.
+void releasePort(const PtyPair &pty);
+
 } // namespace tarviks

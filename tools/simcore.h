@@ -42,6 +42,11 @@
 //   <t> abandoned hex=<partial frame> payload=<received>/<size>   (only with --idle-reset)
 //   <t> reply noise=<n> hex=<bytes sent, the n noise bytes first>  (when the last byte is written)
 //   <t> junk hex=<bytes sent>                                      (--garbage answers)
+//   <t> dropped hex=<bytes>       an answer (or the rest of it) due while no client has the port
+//                                 open: like a closed serial port, nobody receives it
+//   <t> open clients=<n>          a client opened the port; n clients have it open now
+//   <t> close clients=<n>         a client closed it; at 0 the port is released as a serial port
+//                                 is at its last close: exclusive mode off, unread input dropped
 // An upload logs its frame line when the frame is complete and its payload line when the last
 // payload byte has been read. A wrong erase text makes the frame count for nothing
 // (result=ignored, no reply): a controller that asks for a confirmation text checks it.

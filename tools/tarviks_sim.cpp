@@ -21,6 +21,7 @@
 #include <poll.h>
 #include <random>
 #include <string>
+#include <sys/inotify.h>
 #include <unistd.h>
 #include <vector>
 
@@ -402,6 +403,61 @@ private:
     fs::path m_dir;
 };
 
+// Counts the clients that have the port open, from the opens and closes of the slave device
+// that inotify reports (the simulator's own descriptor was opened before the watch). With no
+// watch, a client is assumed to be there all the time.
+class ClientWatch
+{
+public:
+    ~ClientWatch()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+    bool open(const std::string &path)
+    {
+        m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        if (inotify_add_watch(m_fd, path.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)
+            < 0) {
+            close(m_fd);
+            m_fd = -1;
+            return false;
+        }
+        return true;
+    }
+
+    int fd() const { return m_fd; }
+    bool connected() const { return m_fd < 0 || m_clients > 0; }
+
+    // Calls changed(opened, clients) for each open and close reported since the last call.
+    template <class F> void drain(F &&changed)
+    {
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while (m_fd >= 0 && (n = read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (char *p = buffer; p < buffer + n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(p);
+                if (e->mask & IN_OPEN) {
+                    ++m_clients;
+                    changed(true, m_clients);
+                }
+                if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                    m_clients = std::max(0, m_clients - 1);
+                    changed(false, m_clients);
+                }
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+    }
+
+private:
+    int m_fd = -1;
+    int m_clients = 0;
+};
+
 struct Outgoing
 {
     int64_t due;
@@ -555,6 +611,11 @@ int run(const Options &options)
         return 1;
     }
 
+    ClientWatch clients;
+    if (!clients.open(pty.slavePath))
+        std::fprintf(stderr, "tarviks-sim: cannot watch the port (%s): answers are always sent\n",
+            std::strerror(errno));
+
     Simulator sim(options.sim);
     if (dump.active())
         dump.table(sim.tableText());
@@ -592,12 +653,28 @@ int run(const Options &options)
     };
 
     while (!g_stop) {
+        // Before any read: a client's open is always seen before the bytes it sends, and its
+        // close before answers are written that nobody could read any more.
+        clients.drain([&](bool opened, int count) {
+            log.line(nowNs(),
+                std::string(opened ? "open" : "close") + " clients=" + std::to_string(count));
+            if (!opened && count == 0)
+                releasePort(pty);
+        });
         int64_t now = nowNs();
 
         bool waitWritable = false;
         auto &out = answers.pending();
         while (!out.empty() && out.front().due <= now) {
             Outgoing &o = out.front();
+            // Like a closed port, an unopened one loses what the controller sends.
+            if (!clients.connected()) {
+                log.line(now,
+                    "dropped hex="
+                        + hexText(o.bytes.data() + o.written, o.bytes.size() - o.written));
+                out.pop_front();
+                continue;
+            }
             const ssize_t n
                 = write(pty.master, o.bytes.data() + o.written, o.bytes.size() - o.written);
             if (n < 0) {
@@ -629,7 +706,8 @@ int run(const Options &options)
             ns = std::max<int64_t>(0, ns);
             timeout = timeout < 0 ? ns : std::min(timeout, ns);
         };
-        pollfd pfd { pty.master, 0, 0 };
+        pollfd fds[2] = { { pty.master, 0, 0 }, { clients.fd(), POLLIN, 0 } };
+        pollfd &pfd = fds[0];
         const std::size_t allowance = pacer.allowance(now);
         if (allowance > 0)
             pfd.events |= POLLIN;
@@ -643,13 +721,16 @@ int run(const Options &options)
             within(lastRead + idleResetNs - now);
 
         const timespec ts = toTimespec(timeout);
-        const int rc = ppoll(&pfd, 1, timeout < 0 ? nullptr : &ts, &waitMask);
+        const int rc
+            = ppoll(fds, clients.fd() >= 0 ? 2 : 1, timeout < 0 ? nullptr : &ts, &waitMask);
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "tarviks-sim: poll: %s\n", std::strerror(errno));
             break;
         }
+        if (fds[1].revents & POLLIN)
+            continue; // opens and closes first
         if (pfd.revents & POLLIN) {
             const ssize_t n = read(pty.master, buffer.data(), std::min(buffer.size(), allowance));
             if (n > 0) {

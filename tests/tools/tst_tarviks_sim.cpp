@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -362,6 +363,57 @@ private slots:
 
         QVERIFY(client.open(sim.port()));
         client.received.clear();
+        QVERIFY(client.write(h("aa aa 0b 0b")));
+        QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
+        QCOMPARE(client.received, h("ff 40 01 f0 00 00 00 00 00 00"));
+    }
+
+    // The program opens its port in exclusive mode. The simulator's own descriptor keeps the
+    // terminal alive, so that mode must be cleared when the program closes, or its next open
+    // would be refused.
+    void exclusiveModeEndsWithLastClose()
+    {
+        SimProcess sim;
+        PtyClient client;
+        QVERIFY(startWith(sim, client, {}));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("open clients=1")), kWait);
+        QCOMPARE(ioctl(client.fd(), TIOCEXCL), 0);
+        int exclusive = 0;
+        QCOMPARE(ioctl(client.fd(), TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 1);
+        client.close();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("close clients=0")), kWait);
+
+        QVERIFY(client.open(sim.port()));
+        QCOMPARE(ioctl(client.fd(), TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 0);
+        QVERIFY(client.write(h("aa aa 0b 0b")));
+        QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
+    }
+
+    // An answer to a client that has gone never reaches the next one.
+    void noStaleAnswerAfterReopen()
+    {
+        SimProcess sim;
+        PtyClient client;
+        QVERIFY(startWith(sim, client, {}));
+        QVERIFY(client.write(h("aa aa 0b 0b")));
+        client.close();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("close clients=0"))
+                && (sim.log(QStringLiteral("reply")).size()
+                       + sim.log(QStringLiteral("dropped")).size())
+                    > 0,
+            kWait);
+
+        QVERIFY(client.open(sim.port()));
+        QSignalSpy arrived(client.notifier(), &QSocketNotifier::activated);
+        CaptureSink filler;
+        ormelin::proto::sendFiller(filler);
+        QVERIFY(client.write(filler.bytes()));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("filler")).size(), 1, kWait);
+        QVERIFY(!arrived.wait(300));
+        QCOMPARE(client.received, QByteArray());
+
         QVERIFY(client.write(h("aa aa 0b 0b")));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QCOMPARE(client.received, h("ff 40 01 f0 00 00 00 00 00 00"));
