@@ -1,0 +1,459 @@
+// Bytes through the serial component, its write queue, purges, deliveries and a device that goes
+// away, over pseudo-terminals.
+#include "commprobe.h"
+#include "serial_pty.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <clocale>
+#include <ctime>
+
+using namespace ormelin;
+using namespace std::chrono_literals;
+
+namespace {
+
+double processCpuSeconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+QByteArray everyByteValue()
+{
+    QByteArray bytes(256, 0);
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = char(i);
+    return bytes;
+}
+
+} // namespace
+
+class TestVaCommIo : public QObject
+{
+    Q_OBJECT
+
+    // The writer is stuck in a write the pseudo-terminal cannot take until the master reads.
+    static constexpr int kStallSize = 300000;
+
+private slots:
+    void initTestCase() { std::setlocale(LC_ALL, "C"); }
+
+    void everyByteValuePassesBothWaysUnchanged()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        QByteArray received;
+        comm.OnRxChar = [&](int32_t n) {
+            QByteArray b(n, 0);
+            b.resize(comm.ReadBytes(b.data(), n));
+            received += b;
+        };
+        comm.Open();
+
+        const QByteArray all = everyByteValue() + everyByteValue();
+        QCOMPARE(comm.WriteBytes(all.constData(), int32_t(all.size())), int32_t(all.size()));
+        QCOMPARE(pty.read(all.size(), 5s), all);
+
+        QVERIFY(pty.write(all));
+        QTRY_COMPARE_WITH_TIMEOUT(received, all, 5000);
+        QVERIFY(probe.failures.isEmpty());
+    }
+
+    void largestPayloadGoesOutIntact()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        const QByteArray payload = pattern(1900000, 7);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1900000);
+        QVERIFY(timer.elapsed() < 900); // into an empty queue: no wait for room
+        QCOMPARE(pty.read(payload.size(), 30s), payload);
+        QTRY_COMPARE_WITH_TIMEOUT(probe.txEmpty, 1, 5000);
+    }
+
+    // Bytes left unread are counted again with the next arrival, and only then.
+    void unreadBytesAreCountedAgainWhenMoreArrive()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm); // reads nothing
+        comm.Open();
+        QVERIFY(pty.write("abc"));
+        QTRY_COMPARE_WITH_TIMEOUT(probe.rxCounts, QList<int>({ 3 }), 5000);
+        QVERIFY(pty.write("d"));
+        QTRY_COMPARE_WITH_TIMEOUT(probe.rxCounts, QList<int>({ 3, 4 }), 5000);
+        char buffer[8];
+        QCOMPARE(comm.ReadBytes(buffer, 8), 4);
+        QCOMPARE(QByteArray(buffer, 4), QByteArray("abcd"));
+        QCOMPARE(comm.ReadBytes(buffer, 8), 0); // nothing there: no wait
+    }
+
+    // Bytes that came while a handler ran and were read by it raise one more receive event;
+    // it finds nothing waiting and calls no handler.
+    void receiveEventWithNothingLeftCallsNoHandler()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        QList<int> counts;
+        QByteArray received;
+        comm.OnRxChar = [&](int32_t n) {
+            counts << n;
+            QByteArray b(64, 0);
+            b.resize(comm.ReadBytes(b.data(), 64));
+            received += b;
+            if (counts.size() == 1) {
+                pty.write("xyz");
+                const bool arrived = spinUntil([&] {
+                    QByteArray more(8, 0);
+                    more.resize(comm.ReadBytes(more.data(), 8));
+                    received += more;
+                    return received.endsWith("xyz");
+                });
+                QVERIFY(arrived);
+            }
+        };
+        comm.Open();
+        QVERIFY(pty.write("a"));
+        QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("axyz"), 5000);
+        QVERIFY(pty.write("w"));
+        QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("axyzw"), 5000);
+        QCOMPARE(counts, QList<int>({ 1, 1 }));
+    }
+
+    void handlerFailureIsReportedAndDeliveriesGoOn()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        int calls = 0;
+        comm.OnRxChar = [&](int32_t n) {
+            QByteArray b(n, 0);
+            comm.ReadBytes(b.data(), n);
+            if (++calls == 1)
+                throw EVaCommError(QStringLiteral("from the handler"));
+        };
+        comm.Open();
+        QVERIFY(pty.write("1"));
+        QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
+        QVERIFY(pty.write("2"));
+        QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
+        QCOMPARE(probe.failures, QStringList { QStringLiteral("from the handler") });
+    }
+
+    // Frame bytes queued one by one behind a write under way, then a payload: the writer never
+    // finds the queue empty in between, so one transmit-empty comes, after the last byte.
+    void oneTxEmptyForFrameBytesAndPayload()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        QSignalSpy txEmpty(&probe, &CommProbe::txEmptied);
+        comm.Open();
+
+        const QByteArray stall = pattern(kStallSize, 1);
+        const QByteArray frame = QByteArray::fromHex("aa31000500000000001d4c00");
+        const QByteArray payload = pattern(20000, 2);
+        QCOMPARE(comm.WriteBytes(stall.constData(), int32_t(stall.size())), kStallSize);
+        for (char c : frame)
+            QVERIFY(comm.WriteByte(uint8_t(c)));
+        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 20000);
+
+        const QByteArray expected = stall + frame + payload;
+        QCOMPARE(pty.read(expected.size(), 20s), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(txEmpty.count(), 1, 5000);
+        QVERIFY(!txEmpty.wait(300));
+        QCOMPARE(comm.queuedBytes(), 0);
+    }
+
+    // A WriteBytes that has to wait for room gets it when the writer empties the queue; the
+    // transmit-empty of that moment runs after it, before its own bytes have been written.
+    void waitForRoomEndsWhenTheWriterEmptiesTheQueue()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        TVaBuffers small = comm.Buffers();
+        small.WriteSize = 16;
+        comm.SetBuffers(small);
+        CommProbe probe(comm);
+        QList<int> masterHadAtTxEmpty;
+        comm.OnTxEmpty = [&] {
+            ++probe.txEmpty;
+            masterHadAtTxEmpty << pty.available();
+        };
+        comm.Open();
+
+        const QByteArray first = pattern(14, 3);
+        const QByteArray second = pattern(16, 4);
+        QCOMPARE(comm.WriteBytes(first.constData(), 14), 14);
+        QCOMPARE(comm.WriteBytes(second.constData(), 16), 16);
+        QTRY_COMPARE_WITH_TIMEOUT(probe.txEmpty, 2, 5000);
+        QVERIFY(masterHadAtTxEmpty[0] <= 14); // the second write had not gone out yet
+        QCOMPARE(pty.read(30, 5s), first + second);
+    }
+
+    void writeLargerThanTheQueueFailsAfterTheTimeout()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        QCOMPARE(comm.WriteBytes("before", 6), 6);
+
+        const QByteArray tooLarge(1900001, 'z');
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            comm.WriteBytes(tooLarge.constData(), int32_t(tooLarge.size()));
+            QFAIL("a write larger than the queue was taken");
+        } catch (const EVaCommError &e) {
+            QCOMPARE(e.text(), QStringLiteral("Output buffer is full. Please check comm status."));
+        }
+        QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(pty.read(6, 5s), QByteArray("before")); // earlier bytes still go
+        QVERIFY(pty.read(1, 200ms).isEmpty());            // nothing of the failed call
+        QCOMPARE(comm.queuedBytes(), 0);
+        QCOMPARE(comm.WriteBytes(nullptr, -1), 0); // a negative count queues nothing
+    }
+
+    void purgeEndsALongWrite()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        QSignalSpy txEmpty(&probe, &CommProbe::txEmptied);
+        comm.Open();
+        const QByteArray payload = pattern(1000000, 5);
+        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1000000);
+        QVERIFY(spinUntil([&] { return pty.available() > 0; }));
+
+        QElapsedTimer timer;
+        timer.start();
+        comm.PurgeAll();
+        QVERIFY(timer.elapsed() < 1500); // the writer answered, no 2 s wait
+        QCOMPARE(comm.queuedBytes(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(txEmpty.count(), 1, 5000); // one follows the purge
+        QVERIFY(!txEmpty.wait(300));
+
+        QCOMPARE(comm.WriteBytes("MARK", 4), 4);
+        const QByteArray got = pty.readThrough("MARK", 10s);
+        QVERIFY(got.endsWith("MARK"));
+        QVERIFY2(got.size() < 100000, qPrintable(QString::number(got.size())));
+        QVERIFY(payload.startsWith(got.left(got.size() - 4))); // what did go out was in order
+    }
+
+    // A purge while the writer waits for its transmit-empty to run is answered at once and
+    // empties the queue, instead of leaving it to be sent after the purge.
+    void purgeWhileTheWriterWaitsForItsDelivery()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        QVERIFY(comm.WriteByte(0x41));
+        QVERIFY(spinUntil([&] { return comm.pendingDeliveries() == 1; }));
+        QCOMPARE(comm.WriteBytes("discarded", 9), 9);
+
+        QElapsedTimer timer;
+        timer.start();
+        comm.PurgeAll();
+        QVERIFY(timer.elapsed() < 1500);
+        QCOMPARE(comm.queuedBytes(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(probe.txEmpty, 2, 5000);
+        QCOMPARE(comm.WriteBytes("Z", 1), 1);
+        const QByteArray got = pty.readThrough("Z", 5s);
+        QVERIFY2(got == "AZ" || got == "Z", got.constData()); // the purge may drop the "A" too
+    }
+
+    void closeFromTheTransmitEmptyHandler()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        int calls = 0;
+        comm.OnTxEmpty = [&] {
+            ++calls;
+            comm.Close();
+        };
+        comm.Open();
+        QCOMPARE(comm.WriteBytes("bye", 3), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!comm.IsOpen(), 5000);
+        QCOMPARE(calls, 1);
+        comm.OnTxEmpty = {};
+        comm.Open();
+        QCOMPARE(comm.WriteBytes("again", 5), 5);
+        QCOMPARE(pty.readThrough("again", 5s), QByteArray("byeagain"));
+    }
+
+    void closeFromTheReceiveHandler()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        int calls = 0;
+        comm.OnRxChar = [&](int32_t) {
+            ++calls;
+            comm.Close();
+        };
+        comm.Open();
+        QVERIFY(pty.write("hello"));
+        QTRY_VERIFY_WITH_TIMEOUT(!comm.IsOpen(), 5000);
+        QCOMPARE(calls, 1);
+        comm.Open();
+        QVERIFY(comm.IsOpen());
+    }
+
+    // Close while a transmit-empty waits for the main thread: Close ends both workers at once;
+    // the delivery still runs afterwards and calls its handler.
+    void closeWithATransmitEmptyPending()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        QVERIFY(comm.WriteByte(0x42));
+        QVERIFY(spinUntil([&] { return comm.pendingDeliveries() == 1; }));
+        comm.Close();
+        QVERIFY(!comm.IsOpen());
+        QCOMPARE(probe.txEmpty, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.pendingDeliveries(), 0, 5000);
+        QCOMPARE(probe.txEmpty, 1);
+    }
+
+    // A receive delivery pending at Close finds the port closed, also when it is open again by
+    // then, and calls nothing.
+    void closeWithAReceivePending_data()
+    {
+        QTest::addColumn<bool>("reopen");
+        QTest::newRow("closed") << false;
+        QTest::newRow("opened again") << true;
+    }
+
+    void closeWithAReceivePending()
+    {
+        QFETCH(bool, reopen);
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        QVERIFY(pty.write("late"));
+        QVERIFY(spinUntil([&] { return comm.pendingDeliveries() == 1; }));
+        comm.Close();
+        if (reopen)
+            comm.Open();
+        QTRY_COMPARE_WITH_TIMEOUT(comm.pendingDeliveries(), 0, 5000);
+        QVERIFY(probe.rxCounts.isEmpty());
+        QVERIFY(probe.failures.isEmpty());
+    }
+
+    // The device goes away while the port is idle: reported once, no thread spins, the port
+    // stays quiet until closed, and opens again when a device is back.
+    void deviceGoneIsReportedOnceWithoutSpinning()
+    {
+        auto pty = std::make_unique<PtyPair>();
+        QVERIFY(pty->ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty->slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        QVERIFY(!comm.hungUp());
+
+        pty->closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(probe.failures.size(), 1, 5000);
+        QCOMPARE(probe.failures[0], QStringLiteral("Read error (5), Input/output error"));
+        QVERIFY(comm.hungUp());
+        QVERIFY(comm.IsOpen());
+
+        // A spinning worker would burn about a second of CPU here.
+        const double cpuBefore = processCpuSeconds();
+        QTest::qWait(1000);
+        const double cpu = processCpuSeconds() - cpuBefore;
+        QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
+
+        // What the link does with the port meanwhile stays quiet.
+        QCOMPARE(comm.WriteBytes("frame", 5), 5);
+        char buffer[4];
+        QCOMPARE(comm.ReadBytes(buffer, 4), 0);
+        comm.SetDtrLine(true);
+        comm.PurgeAll();
+        comm.Close();
+        QCOMPARE(probe.failures.size(), 1);
+        QVERIFY(probe.rxCounts.isEmpty());
+
+        pty = std::make_unique<PtyPair>(); // the device is back
+        QVERIFY(pty->ok());
+        comm.SetDeviceName(pty->slavePath());
+        comm.Open();
+        QVERIFY(!comm.hungUp());
+        QCOMPARE(comm.WriteBytes("back", 4), 4);
+        QCOMPARE(pty->read(4, 5s), QByteArray("back"));
+    }
+
+    void deviceGoneDuringATransfer()
+    {
+        PtyPair pty;
+        QVERIFY(pty.ok());
+        TVaComm comm;
+        useSystemSettings(comm, pty.slavePath());
+        CommProbe probe(comm);
+        comm.Open();
+        const QByteArray payload = pattern(1000000, 9);
+        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1000000);
+        QVERIFY(spinUntil([&] { return pty.available() > 0; }));
+        pty.closeMaster();
+
+        QTRY_COMPARE_WITH_TIMEOUT(probe.failures.size(), 1, 5000);
+        QVERIFY2(probe.failures[0] == QStringLiteral("Read error (5), Input/output error")
+                         || probe.failures[0] == QStringLiteral("Write error (5), Input/output error"),
+                 qPrintable(probe.failures[0]));
+        const double cpuBefore = processCpuSeconds();
+        QTest::qWait(1000);
+        const double cpu = processCpuSeconds() - cpuBefore;
+        QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
+        QCOMPARE(probe.failures.size(), 1);
+        QCOMPARE(probe.txEmpty, 0); // nothing was transmitted to the end
+        QElapsedTimer timer;
+        timer.start();
+        comm.PurgeAll();
+        comm.Close();
+        QVERIFY(timer.elapsed() < 1500);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVaCommIo)
+#include "tst_vacomm_io.moc"
