@@ -19,36 +19,95 @@ namespace {
 
 constexpr char kEndOfFile = '\x1a';
 
-// Walks the bytes of a file line by line. The first 0x1A ends the file wherever it stands, so
-// it is cut off once here rather than looked for at every step.
-class LineCursor
+// Reads a file line by line, holding no more of it than the line at hand: a file may go on far
+// beyond the lines anyone asks for. The first 0x1A ends the file wherever it stands.
+class LineReader
 {
 public:
-    explicit LineCursor(QByteArrayView bytes)
+    LineReader(QIODevice &device, qsizetype chunk)
+        : m_device(&device)
+        , m_chunk(std::max<qsizetype>(chunk, 1))
     {
-        const qsizetype eof = bytes.indexOf(kEndOfFile);
-        m_bytes = eof < 0 ? bytes : bytes.first(eof);
+    }
+    // Bytes already in memory: nothing is copied.
+    explicit LineReader(QByteArrayView bytes)
+        : m_buffer(QByteArray::fromRawData(bytes.data(), bytes.size()))
+    {
+        findEndOfFile(0);
     }
 
-    bool atEnd() const { return m_pos >= m_bytes.size(); }
-    qsizetype position() const { return m_pos; }
-    QByteArrayView bytes() const { return m_bytes; }
+    // At the end of the file (or an 0x1A), and after a read error.
+    bool atEnd()
+    {
+        if (m_pos < m_limit)
+            return false;
+        qsizetype unused = 0;
+        return !refill(unused) || m_pos >= m_limit;
+    }
+    bool failed() const { return m_failed; }
 
-    // The next line as stored, CRs still in it, LF not; empty at the end of the file.
+    // The next line as stored, CRs still in it, LF not; empty at the end of the file. Valid
+    // until the next call.
     QByteArrayView next()
     {
         if (atEnd())
             return {};
-        const qsizetype lf = m_bytes.indexOf('\n', m_pos);
-        const qsizetype end = lf < 0 ? m_bytes.size() : lf;
-        const QByteArrayView line = m_bytes.sliced(m_pos, end - m_pos);
-        m_pos = lf < 0 ? end : lf + 1;
-        return line;
+        qsizetype from = m_pos;
+        for (;;) {
+            const qsizetype lf = QByteArrayView(m_buffer).first(m_limit).indexOf('\n', from);
+            if (lf >= 0)
+                return take(lf, lf + 1);
+            from = m_limit;
+            if (!refill(from))
+                return take(m_limit, m_limit); // the last line, or the one an 0x1A cut
+        }
     }
 
 private:
-    QByteArrayView m_bytes;
+    QByteArrayView take(qsizetype end, qsizetype next)
+    {
+        const QByteArrayView line = QByteArrayView(m_buffer).sliced(m_pos, end - m_pos);
+        m_pos = next;
+        return line;
+    }
+
+    // Bytes from the first 0x1A on are not part of the file.
+    void findEndOfFile(qsizetype from)
+    {
+        const qsizetype eof = QByteArrayView(m_buffer).indexOf(kEndOfFile, from);
+        m_limit = eof < 0 ? m_buffer.size() : eof;
+    }
+
+    // Reads another chunk after what the buffer holds, first dropping the lines already
+    // taken; `from` follows the move. False at the end of the file or on an error.
+    bool refill(qsizetype &from)
+    {
+        if (!m_device || m_limit < m_buffer.size())
+            return false;
+        if (m_pos > 0) {
+            m_buffer.remove(0, m_pos);
+            from -= m_pos;
+            m_limit -= m_pos;
+            m_pos = 0;
+        }
+        const qsizetype held = m_buffer.size();
+        if (m_buffer.capacity() < held + m_chunk)
+            m_buffer.reserve(std::max(held + m_chunk, 2 * held)); // a long line grows in O(n)
+        m_buffer.resize(held + m_chunk);
+        const qint64 got = m_device->read(m_buffer.data() + held, m_chunk);
+        m_buffer.resize(held + std::max<qint64>(got, 0));
+        if (got < 0)
+            m_failed = true;
+        findEndOfFile(held);
+        return got > 0;
+    }
+
+    QIODevice *m_device = nullptr;
+    qsizetype m_chunk = 0;
+    QByteArray m_buffer;
     qsizetype m_pos = 0;
+    qsizetype m_limit = 0; // the first 0x1A in the buffer, else its size
+    bool m_failed = false;
 };
 
 // Compares a stored line, its CRs dropped, with the expected bytes without copying the line:
@@ -114,18 +173,69 @@ bool writeAtomically(const QString &path, const QByteArray &bytes)
     return file.commit();
 }
 
-// Only a regular file is read: a device or a pipe could block the window or never end.
-std::optional<QByteArray> readWholeFile(const QString &path)
+// Only a regular file is opened: a device or a pipe could block the window or never end.
+bool openForReading(QFile &file)
 {
+    const QString path = file.fileName();
     if (path.isEmpty() || !pathFitsFileLayer(path) || !QFileInfo(path).isFile())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
+        return false;
+    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+ReadResult readLines(LineReader &lines, ObjectList &list, int offset)
+{
+    static const QByteArray header = encodedOrEmpty(headerLine());
+    static const QByteArray version = encodedOrEmpty(versionLine());
+    static const std::array<QByteArray, kObjectTypeCount> typeBytes = [] {
+        std::array<QByteArray, kObjectTypeCount> encoded;
+        for (int i = 0; i < kObjectTypeCount; ++i)
+            encoded[size_t(i)] = encodedOrEmpty(objectTypeTexts()[i]);
+        return encoded;
+    }();
+    if (header.isEmpty())
+        return ReadResult::ReadError; // no converter: nothing could match
+
+    offset = std::max(offset, 0);
+    const bool headerOk = lineEquals(lines.next(), header);
+    if (!headerOk || lines.failed())
+        return ReadResult::ReadError;
+    const bool versionOk = lineEquals(lines.next(), version);
+    if (!versionOk || lines.failed())
+        return ReadResult::ReadError;
+    const std::optional<std::int32_t> count = parseNumber(cp1251table::decodeLine(lines.next()));
+    if (lines.failed())
+        return ReadResult::ReadError;
+    if (!count)
+        return ReadResult::FormatError;
+    if (*count < 0 || *count > kMaxRowCount)
+        return ReadResult::ReadError;
+    if (*count == 0 || (offset == 0 && *count == 1))
+        return ReadResult::ReadError;
+
+    list.setRowCount(offset + *count);
+    const QStringList &typeTexts = objectTypeTexts();
+    ObjectList::Batch batch(list);
+    const int lastRow = offset + *count - 1;
+    for (int row = offset + 1; row <= lastRow; ++row) {
+        for (int column = 0; column < kColumnCount; ++column) {
+            if (lines.atEnd()) // the cells left keep what they held
+                return lines.failed() ? ReadResult::ReadError : ReadResult::Ok;
+            const QByteArrayView raw = lines.next();
+            if (lines.failed())
+                return ReadResult::ReadError;
+            if (column == ColType) {
+                // Share the one copy of a type text instead of holding 1319 of them.
+                const auto known = std::find_if(typeBytes.begin(), typeBytes.end(),
+                    [&](const QByteArray &t) { return lineEquals(raw, t); });
+                if (known != typeBytes.end()) {
+                    list.setCell(row, column, typeTexts[known - typeBytes.begin()]);
+                    continue;
+                }
+            }
+            list.setCell(row, column, cp1251table::decodeLine(raw));
+        }
+    }
+    return ReadResult::Ok;
 }
 
 } // namespace
@@ -147,61 +257,22 @@ QString settingsFileName()
 
 ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset)
 {
-    static const QByteArray header = encodedOrEmpty(headerLine());
-    static const QByteArray version = encodedOrEmpty(versionLine());
-    static const std::array<QByteArray, kObjectTypeCount> typeBytes = [] {
-        std::array<QByteArray, kObjectTypeCount> encoded;
-        for (int i = 0; i < kObjectTypeCount; ++i)
-            encoded[size_t(i)] = encodedOrEmpty(objectTypeTexts()[i]);
-        return encoded;
-    }();
-    if (header.isEmpty())
-        return ReadResult::ReadError; // no converter: nothing could match
+    LineReader lines(bytes);
+    return readLines(lines, list, offset);
+}
 
-    offset = std::max(offset, 0);
-    LineCursor lines(bytes);
-    if (!lineEquals(lines.next(), header))
-        return ReadResult::ReadError;
-    if (!lineEquals(lines.next(), version))
-        return ReadResult::ReadError;
-    const std::optional<std::int32_t> count = parseNumber(cp1251table::decodeLine(lines.next()));
-    if (!count)
-        return ReadResult::FormatError;
-    if (*count < 0 || *count > kMaxRowCount)
-        return ReadResult::ReadError;
-    if (*count == 0 || (offset == 0 && *count == 1))
-        return ReadResult::ReadError;
-
-    list.setRowCount(offset + *count);
-    const QStringList &typeTexts = objectTypeTexts();
-    ObjectList::Batch batch(list);
-    const int lastRow = offset + *count - 1;
-    for (int row = offset + 1; row <= lastRow; ++row) {
-        for (int column = 0; column < kColumnCount; ++column) {
-            if (lines.atEnd())
-                return ReadResult::Ok; // the cells left keep what they held
-            const QByteArrayView raw = lines.next();
-            if (column == ColType) {
-                // Share the one copy of a type text instead of holding 1319 of them.
-                const auto known = std::find_if(typeBytes.begin(), typeBytes.end(),
-                    [&](const QByteArray &t) { return lineEquals(raw, t); });
-                if (known != typeBytes.end()) {
-                    list.setCell(row, column, typeTexts[known - typeBytes.begin()]);
-                    continue;
-                }
-            }
-            list.setCell(row, column, cp1251table::decodeLine(raw));
-        }
-    }
-    return ReadResult::Ok;
+ReadResult readDevice(QIODevice &device, ObjectList &list, int offset, qsizetype chunk)
+{
+    LineReader lines(device, chunk);
+    return readLines(lines, list, offset);
 }
 
 ReadResult read(const QString &path, ObjectList &list, int offset)
 {
-    const std::optional<QByteArray> bytes = readWholeFile(path);
-    if (!bytes)
+    QFile file(path);
+    if (!openForReading(file))
         return ReadResult::ReadError;
-    return readBytes(*bytes, list, offset);
+    return readDevice(file, list, offset);
 }
 
 std::optional<QByteArray> encode(const ObjectList &list)
@@ -248,11 +319,14 @@ bool write(const QString &path, const ObjectList &list)
 
 std::optional<QString> readSettings()
 {
-    const std::optional<QByteArray> bytes = readWholeFile(settingsFileName());
-    if (!bytes)
+    QFile file(settingsFileName());
+    if (!openForReading(file))
         return std::nullopt;
-    LineCursor lines(*bytes);
-    return cp1251table::decodeLine(lines.next());
+    LineReader lines(file, 4096);
+    const QString path = cp1251table::decodeLine(lines.next());
+    if (lines.failed())
+        return std::nullopt;
+    return path;
 }
 
 bool writeSettings(const QString &listPath)

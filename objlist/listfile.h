@@ -9,9 +9,12 @@
 // the first 0x1A byte ends the file, and a line read at the end of the file is empty.
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QtGlobal>
 #include <QString>
 
 #include <optional>
+
+class QIODevice;
 
 namespace ormelin {
 
@@ -38,6 +41,9 @@ enum class ReadResult {
 // file are refused before opening. The file is only ever opened for reading.
 ReadResult read(const QString &path, ObjectList &list, int offset);
 ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset);
+// The same over an open device, asking it for `chunk` bytes at a time; only the line at hand is
+// held in memory, so a file that goes on past its last cell costs nothing more.
+ReadResult readDevice(QIODevice &device, ObjectList &list, int offset, qsizetype chunk = 64 * 1024);
 
 // The file's bytes, or nothing when a cell cannot be written so that it reads back the same: a
 // character without a Windows-1251 form, a line break or 0x1A in a cell, or more rows than a

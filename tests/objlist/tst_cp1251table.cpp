@@ -42,23 +42,6 @@ private slots:
         QVERIFY(mapped >= 255); // the table serves the whole code page
     }
 
-    void lineRules_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << QByteArray() << QString();
-        QTest::newRow("CR only") << QByteArray("\r") << QString();
-        QTest::newRow("trailing CR") << QByteArray("ab\r") << "ab";
-        QTest::newRow("inner CRs") << QByteArray("\ra\r\rb\r") << "ab";
-        QTest::newRow("cyrillic") << QByteArray("\xcf\xf0\xe8\xe2\xe5\xf2\r") << "Привет";
-    }
-    void lineRules()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(cp1251table::decodeLine(bytes), text);
-    }
-
     void mixedTextFallsBackWhole()
     {
         QByteArray out = "head";

@@ -451,14 +451,6 @@ private slots:
         QCOMPARE(b.editor.fields().fontFieldsVisible, visible);
         QCOMPARE(spy.count(), visible ? 1 : 0);
     }
-
-    void entryFieldDefaults()
-    {
-        const EntryFields f;
-        QCOMPARE(f.number, QStringLiteral("100"));
-        QCOMPARE(f.type, 0);
-        QVERIFY(f.width.isEmpty() && f.height.isEmpty() && f.fileName.isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestListEditor)

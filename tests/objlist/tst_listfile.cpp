@@ -8,6 +8,7 @@
 #include "fakeoperator.h"
 #include "listtestutil.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -278,6 +279,41 @@ private slots:
         QVERIFY(d.load(listFile(QStringLiteral("rules.orm"), bytes)));
         QCOMPARE(d.list.rowCount(), 2);
         QCOMPARE(d.row(1), row1);
+
+        // However the bytes arrive, the lines are the same.
+        for (const qsizetype chunk : { 1, 2, 3, 7 }) {
+            ObjectList list;
+            for (int c = 0; c < kColumnCount; ++c)
+                list.setCell(1, c, QStringLiteral("keep"));
+            QBuffer device(&bytes);
+            QVERIFY(device.open(QIODevice::ReadOnly));
+            QCOMPARE(listfile::readDevice(device, list, 0, chunk), listfile::ReadResult::Ok);
+            for (int c = 0; c < kColumnCount; ++c)
+                QCOMPARE(list.cell(1, c), row1[c]);
+        }
+    }
+
+    // A file cut by an 0x1A deep inside reads like the file that ends there.
+    void endOfFileByteInALaterChunk()
+    {
+        Doc full;
+        fillRandom(full.list, 1319, 61);
+        const QByteArray bytes = *listfile::encode(full.list);
+        const qsizetype cut = bytes.indexOf("\r\n", 3 * bytes.size() / 4) + 2 + 3; // mid-line
+        QByteArray marked = bytes;
+        marked.insert(cut, "\x1a");
+        Doc a;
+        Doc b;
+        for (Doc *d : { &a, &b }) {
+            d->list.setRowCount(1319);
+            for (int r = 1; r < 1319; ++r)
+                d->list.setCell(r, ColFile, QStringLiteral("old"));
+        }
+        QVERIFY(a.load(listFile(QStringLiteral("marked.orm"), marked)));
+        QVERIFY(b.load(listFile(QStringLiteral("cut.orm"), bytes.first(cut))));
+        QVERIFY(a.list.cell(1318, ColFile) == QStringLiteral("old"));
+        for (int r = 1; r < 1319; ++r)
+            QCOMPARE(a.row(r), b.row(r));
     }
 
     // ---- Reading: errors --------------------------------------------------------------------

@@ -207,14 +207,6 @@ private slots:
         markChanged(ui);
         QCOMPARE(ui.windowTitle, marked);
     }
-
-    void titles()
-    {
-        QCOMPARE(initialWindowTitle(), QStringLiteral("Ормелин для Тарвикса"));
-        QCOMPARE(windowTitleFor(QString()), QStringLiteral("Ормелин для Тарвикса "));
-        QCOMPARE(windowTitleFor(QStringLiteral("/x/список.orm")),
-            QStringLiteral("Ормелин для Тарвикса /x/список.orm"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestObjectList)
