@@ -1,0 +1,238 @@
+#include "link/flashwriter.h"
+
+#include "common/numparse.h"
+#include "common/operatorui.h"
+#include "link/protocol.h"
+#include "objlist/objectlist.h"
+#include "payload/payload.h"
+#include "serial/vacomm.h"
+
+namespace ormelin {
+
+namespace {
+const QString kPortNotOpen = QStringLiteral("Порт для связи не открыт. Передача невозможна");
+const QString kSizeFieldError =
+    QStringLiteral("Ошибка в поле \"Высота символа\" и/или \"Ширина символа\"");
+const QString kSizeOutOfRange = QStringLiteral("Недопустимая ширина или высота символа");
+} // namespace
+
+FlashWriter::FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
+                         LinkState &state, LinkController &controller, PayloadBuffer &payload,
+                         PictureHolder &picture, NonRestartingTimer &responseTimer,
+                         QObject *parent)
+    : QObject(parent)
+    , m_comm(comm)
+    , m_sink(sink)
+    , m_list(list)
+    , m_ui(ui)
+    , m_state(state)
+    , m_controller(controller)
+    , m_payload(payload)
+    , m_picture(picture)
+    , m_responseTimer(responseTimer)
+{
+}
+
+int64_t FlashWriter::kilobytesRoundedHalfEven(int64_t bytes)
+{
+    int64_t quotient = bytes / 1024;
+    const int64_t remainder = bytes % 1024;
+    if (remainder > 512 || (remainder == 512 && (quotient % 2) != 0))
+        ++quotient;
+    return quotient;
+}
+
+void FlashWriter::writeToFlash()
+{
+    if (!m_comm.IsOpen()) {
+        m_ui.setStatus(kPortNotOpen);
+        return;
+    }
+    m_currentRow = 1;
+    m_objectsRemaining = 0;
+    for (int row = 1; row < m_list.rowCount(); ++row) {
+        if (!m_list.cell(row, ColNumber).isEmpty())
+            ++m_objectsRemaining;
+    }
+    if (m_objectsRemaining == 0) {
+        m_ui.setStatus(QStringLiteral("Список пуст"));
+        return;
+    }
+    m_gaugeMaximum = m_objectsRemaining;
+    m_ui.setGaugeMaximum(m_gaugeMaximum);
+    m_ui.setGaugeVisible(true);
+    m_state.errorFlag = false;
+    m_state.totalSent = 0;
+    uploadStep();
+}
+
+void FlashWriter::uploadStep()
+{
+    m_ui.setGaugeProgress(m_gaugeMaximum - m_objectsRemaining);
+    if (m_objectsRemaining == 0) {
+        m_ui.showMessage(QStringLiteral("Передача успешно завершена. Передано ")
+                         + QString::number(kilobytesRoundedHalfEven(m_state.totalSent))
+                         + QStringLiteral(" кБайт."));
+        m_ui.setGaugeVisible(false);
+        return;
+    }
+    --m_objectsRemaining;
+
+    // The list may have been edited since the write started: rows are read as they are reached,
+    // and rows hidden by a shorter list are never sent.
+    if (m_currentRow >= m_list.rowCount()) {
+        m_ui.setGaugeVisible(false);
+        return;
+    }
+    while (m_list.cell(m_currentRow, ColNumber).isEmpty()) {
+        ++m_currentRow;
+        if (m_currentRow >= m_list.rowCount()) {
+            m_ui.setGaugeVisible(false);
+            return;
+        }
+    }
+
+    const int row = m_currentRow;
+    const auto number = parseNumber(m_list.cell(row, ColNumber));
+    if (!number) {
+        m_ui.showMessage(QStringLiteral("Ошибка в поле \"Номер объекта\""));
+        m_ui.setGaugeVisible(false);
+        return;
+    }
+    const QString typeText = m_list.cell(row, ColType);
+    const int type = lookupObjectType(typeText);
+    if (type < 0) {
+        m_ui.showMessage(QStringLiteral("Неизвестный тип объекта: ") + typeText);
+        m_ui.setGaugeVisible(false);
+        return;
+    }
+
+    m_responseTimer.stop();
+    m_state.errorFlag = false;
+    const QString path = m_list.cell(row, ColFile);
+    switch (type) {
+    case 0:
+        uploadImage(path, *number, proto::kPictureKindJpeg);
+        break;
+    case 1:
+        uploadImage(path, *number, proto::kPictureKindPixels);
+        break;
+    case 2:
+        uploadFont(path, m_list.cell(row, ColWidth), m_list.cell(row, ColHeight), *number,
+                   proto::kFontFormatMicrochip);
+        break;
+    case 3:
+        uploadFont(path, m_list.cell(row, ColWidth), m_list.cell(row, ColHeight), *number,
+                   proto::kFontFormatMonospace);
+        break;
+    default:
+        uploadScript(path, *number);
+        break;
+    }
+
+    if (m_state.errorFlag) {
+        m_ui.setGaugeVisible(false);
+        return;
+    }
+    ++m_currentRow;
+    m_ui.setStatus(QStringLiteral("Передаем объект ") + QString::number(*number));
+}
+
+bool FlashWriter::portReady()
+{
+    if (m_comm.IsOpen())
+        return true;
+    m_ui.setStatus(kPortNotOpen);
+    m_state.errorFlag = true;
+    return false;
+}
+
+bool FlashWriter::numberInRange(int32_t number)
+{
+    if (number >= 0 && number <= kMaxObjectNumber)
+        return true;
+    m_ui.showMessage(QStringLiteral("Неверный номер объекта: ") + QString::number(number));
+    m_state.errorFlag = true;
+    return false;
+}
+
+bool FlashWriter::readPayloadOrReport(const QString &path, int32_t &size)
+{
+    const auto read = readFilePayload(path, m_payload);
+    if (!read) {
+        m_ui.showMessage(QStringLiteral("Ошибка чтения файла ") + path);
+        m_state.errorFlag = true;
+        return false;
+    }
+    size = *read;
+    return true;
+}
+
+void FlashWriter::sendPayload(int32_t size)
+{
+    proto::sendPayload(m_sink, m_payload.data(), size);
+    m_state.totalSent += size;
+}
+
+void FlashWriter::uploadImage(const QString &path, int32_t number, uint8_t kind)
+{
+    if (!portReady() || !numberInRange(number))
+        return;
+    int32_t size = 0;
+    try {
+        m_picture.load(path);
+        if (kind == proto::kPictureKindPixels)
+            size = m_picture.encodePixels(m_payload);
+    } catch (const PictureError &) {
+        m_ui.showMessage(QStringLiteral("Ошибка чтения изображения ") + path);
+        m_state.errorFlag = true;
+        return;
+    }
+    if (kind == proto::kPictureKindJpeg && !readPayloadOrReport(path, size))
+        return;
+
+    m_controller.beginCommand(proto::kImageUpload);
+    proto::sendImageUpload(m_sink, number, m_picture.width(), m_picture.height(), kind, size);
+    sendPayload(size);
+}
+
+void FlashWriter::uploadFont(const QString &path, const QString &widthText,
+                             const QString &heightText, int32_t number, uint8_t format)
+{
+    if (!portReady() || !numberInRange(number))
+        return;
+    const auto width = parseNumber(widthText);
+    const auto height = width ? parseNumber(heightText) : std::nullopt;
+    if (!width || !height) {
+        m_ui.showMessage(kSizeFieldError);
+        m_state.errorFlag = true;
+        return;
+    }
+    if (*height > 255 || *width > 255) {
+        m_ui.showMessage(kSizeOutOfRange);
+        m_state.errorFlag = true;
+        return;
+    }
+    int32_t size = 0;
+    if (!readPayloadOrReport(path, size))
+        return;
+
+    m_controller.beginCommand(proto::kFontUpload);
+    proto::sendFontUpload(m_sink, number, format, size, *width, *height);
+    sendPayload(size);
+}
+
+void FlashWriter::uploadScript(const QString &path, int32_t number)
+{
+    if (!portReady() || !numberInRange(number))
+        return;
+    int32_t size = 0;
+    if (!readPayloadOrReport(path, size))
+        return;
+
+    m_controller.beginCommand(proto::kScriptUpload);
+    proto::sendScriptUpload(m_sink, number, size);
+    sendPayload(size);
+}
+
+} // namespace ormelin

@@ -1,0 +1,65 @@
+#pragma once
+// Writing the whole object list into the controller's flash, one object at a time: each object
+// is sent only after the controller accepted the previous one and a further 300 ms have passed.
+// The replies, their timeouts and fillers are the link controller's; this side walks the list,
+// turns each row into its payload and frame, keeps the gauge and reports the kilobytes sent.
+#include "link/linkcontroller.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace ormelin {
+
+class PayloadBuffer;
+class PictureHolder;
+
+inline constexpr auto kPacingInterval = std::chrono::milliseconds(300);
+
+class FlashWriter : public QObject
+{
+    Q_OBJECT
+public:
+    FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
+                LinkState &state, LinkController &controller, PayloadBuffer &payload,
+                PictureHolder &picture, NonRestartingTimer &responseTimer,
+                QObject *parent = nullptr);
+
+    // The "Записать во флэш" button: starts over from row 1 whatever is under way.
+    void writeToFlash();
+    // One object: run by writeToFlash and then at each expiry of the pacing timer.
+    void uploadStep();
+
+    void uploadImage(const QString &path, int32_t number, uint8_t kind);
+    void uploadFont(const QString &path, const QString &widthText, const QString &heightText,
+                    int32_t number, uint8_t format);
+    void uploadScript(const QString &path, int32_t number);
+
+    int currentRow() const { return m_currentRow; }
+    int objectsRemaining() const { return m_objectsRemaining; }
+
+    // The kilobytes the completion message reports: total / 1024, halves rounded to even.
+    static int64_t kilobytesRoundedHalfEven(int64_t bytes);
+
+private:
+    bool portReady();
+    bool numberInRange(int32_t number);
+    // Reads the object's file into the payload buffer; on failure tells the operator and sets the
+    // error flag.
+    bool readPayloadOrReport(const QString &path, int32_t &size);
+    void sendPayload(int32_t size);
+
+    TVaComm &m_comm;
+    proto::FrameSink &m_sink;
+    ObjectList &m_list;
+    OperatorUi &m_ui;
+    LinkState &m_state;
+    LinkController &m_controller;
+    PayloadBuffer &m_payload;
+    PictureHolder &m_picture;
+    NonRestartingTimer &m_responseTimer;
+    int m_gaugeMaximum = 0;
+    int m_currentRow = 1;
+    int m_objectsRemaining = 0;
+};
+
+} // namespace ormelin
