@@ -49,15 +49,15 @@ QString systemErrorText(int errorCode)
 EVaCommError commError(const char *message, int errorCode)
 {
     return EVaCommError(
-            fillIn(message, { QString::number(errorCode), systemErrorText(errorCode) }));
+        fillIn(message, { QString::number(errorCode), systemErrorText(errorCode) }));
 }
 
 EVaCommError openError(const QString &deviceName, int errorCode)
 {
     if (errorCode == ENOENT)
         return EVaCommError(fillIn(kDeviceNotFound, { deviceName }));
-    return EVaCommError(fillIn(kCantOpenDevice, { deviceName, QString::number(errorCode),
-                                                  systemErrorText(errorCode) }));
+    return EVaCommError(fillIn(
+        kCantOpenDevice, { deviceName, QString::number(errorCode), systemErrorText(errorCode) }));
 }
 
 bool isDeviceGone(int errorCode)

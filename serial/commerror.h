@@ -28,10 +28,10 @@ inline constexpr char kRetrievingStatistics[] = "Error retrieving statistics (%d
 inline constexpr char kReadError[] = "Read error (%d), %s";
 inline constexpr char kWriteError[] = "Write error (%d), %s";
 inline constexpr char kOutputBufferFull[] = "Output buffer is full. Please check comm status.";
-inline constexpr char kDtrHandshake[] =
-        "DTR line updates not allowed when flowcontrol is set to Handshake.";
-inline constexpr char kRtsHandshake[] =
-        "RTS line updates not allowed when flowcontrol is set to Handshake or Toggle.";
+inline constexpr char kDtrHandshake[]
+    = "DTR line updates not allowed when flowcontrol is set to Handshake.";
+inline constexpr char kRtsHandshake[]
+    = "RTS line updates not allowed when flowcontrol is set to Handshake or Toggle.";
 
 // The system's text for an error code, without the trailing blanks, control characters and full
 // stops that would spoil the sentence it is put into.

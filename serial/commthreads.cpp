@@ -37,7 +37,8 @@ constexpr int kHighestNormalPriority = -2; // two steps above normal
 
 // ---- EventFd ----
 
-EventFd::EventFd(int flags) : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | flags))
+EventFd::EventFd(int flags)
+    : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | flags))
 {
     if (m_fd < 0)
         throwErrno();
@@ -51,8 +52,7 @@ EventFd::~EventFd()
 void EventFd::ring()
 {
     const std::uint64_t one = 1;
-    while (::write(m_fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    while (::write(m_fd, &one, sizeof one) < 0 && errno == EINTR) { }
 }
 
 bool EventFd::take()
@@ -93,10 +93,13 @@ bool TVaWaitEvent::wait(std::chrono::milliseconds timeout)
 
 // ---- WorkerHub ----
 
-WorkerHub::WorkerHub() : m_doorbell(EFD_SEMAPHORE) {}
+WorkerHub::WorkerHub()
+    : m_doorbell(EFD_SEMAPHORE)
+{
+}
 
 bool WorkerHub::handOver(const std::shared_ptr<Delivery> &d, const TVaWaitEvent &stop,
-                         const TVaWaitEvent *purgeRequest, const std::function<void()> &onPurge)
+    const TVaWaitEvent *purgeRequest, const std::function<void()> &onPurge)
 {
     std::unique_lock lock(sync.lock);
     m_queue.push_back(d);
@@ -152,8 +155,8 @@ std::uint64_t WorkerHub::beginSession()
 // ---- TVaCommBuffer ----
 
 TVaCommBuffer::TVaCommBuffer(std::int32_t capacity)
-    : m_storage(std::make_unique_for_overwrite<char[]>(static_cast<size_t>(std::max(capacity, 1)))),
-      m_capacity(std::max(capacity, 0))
+    : m_storage(std::make_unique_for_overwrite<char[]>(static_cast<size_t>(std::max(capacity, 1))))
+    , m_capacity(std::max(capacity, 0))
 {
 }
 
@@ -188,17 +191,17 @@ void CommWorker::join()
 
 // ---- TVaCommWriteThread ----
 
-TVaCommWriteThread::TVaCommWriteThread(WorkerHub &hub, int fd, std::uint64_t session,
-                                       std::int32_t capacity)
-    : m_hub(hub),
-      m_fd(fd),
-      m_session(session),
-      m_wake(0),
-      m_queue(capacity),
-      m_dataReady(hub.sync),
-      m_stop(hub.sync, &m_wake),
-      m_purgeRequest(hub.sync, &m_wake),
-      m_purgeAcknowledged(hub.sync)
+TVaCommWriteThread::TVaCommWriteThread(
+    WorkerHub &hub, int fd, std::uint64_t session, std::int32_t capacity)
+    : m_hub(hub)
+    , m_fd(fd)
+    , m_session(session)
+    , m_wake(0)
+    , m_queue(capacity)
+    , m_dataReady(hub.sync)
+    , m_stop(hub.sync, &m_wake)
+    , m_purgeRequest(hub.sync, &m_wake)
+    , m_purgeAcknowledged(hub.sync)
 {
 }
 
@@ -344,9 +347,9 @@ TVaCommWriteThread::Outcome TVaCommWriteThread::waitUntilSent(int &errorCode)
             return Outcome::Sent;
         const auto byteTime = std::chrono::nanoseconds(m_byteTimeNs.load());
         const auto wait = std::clamp(byteTime * std::max(unsent, 1),
-                                     std::chrono::nanoseconds(100us), std::chrono::nanoseconds(1s));
+            std::chrono::nanoseconds(100us), std::chrono::nanoseconds(1s));
         const timespec ts { static_cast<time_t>(wait.count() / 1'000'000'000),
-                            static_cast<long>(wait.count() % 1'000'000'000) };
+            static_cast<long>(wait.count() % 1'000'000'000) };
         pollfd wake { m_wake.fd(), POLLIN, 0 };
         if (::ppoll(&wake, 1, &ts, nullptr) > 0) {
             switch (takeInterrupt()) {
@@ -397,7 +400,7 @@ void TVaCommWriteThread::failed(int errorCode)
     for (;;) {
         std::unique_lock lock(m_hub.sync.lock);
         m_hub.sync.changed.wait(
-                lock, [&] { return m_stop.isSet(lock) || m_purgeRequest.isSet(lock); });
+            lock, [&] { return m_stop.isSet(lock) || m_purgeRequest.isSet(lock); });
         if (m_stop.isSet(lock))
             return;
         lock.unlock();
@@ -408,7 +411,11 @@ void TVaCommWriteThread::failed(int errorCode)
 // ---- TVaCommEventThread ----
 
 TVaCommEventThread::TVaCommEventThread(WorkerHub &hub, int fd, std::uint64_t session)
-    : m_hub(hub), m_fd(fd), m_session(session), m_wake(0), m_stop(hub.sync, &m_wake)
+    : m_hub(hub)
+    , m_fd(fd)
+    , m_session(session)
+    , m_wake(0)
+    , m_stop(hub.sync, &m_wake)
 {
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll < 0)

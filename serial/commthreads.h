@@ -44,7 +44,11 @@ struct SignalHub
 class TVaWaitEvent
 {
 public:
-    explicit TVaWaitEvent(SignalHub &hub, EventFd *wake = nullptr) : m_hub(hub), m_wake(wake) {}
+    explicit TVaWaitEvent(SignalHub &hub, EventFd *wake = nullptr)
+        : m_hub(hub)
+        , m_wake(wake)
+    {
+    }
     void set();
     void reset();
     // True when signalled within the timeout.
@@ -67,10 +71,10 @@ enum class LineFailure { None, Read, Write };
 struct Delivery
 {
     std::uint32_t events = 0;
-    std::uint64_t session = 0;              // the open it was raised in
+    std::uint64_t session = 0; // the open it was raised in
     LineFailure failure = LineFailure::None;
     int errorCode = 0;
-    bool ran = false;                       // under the hub's lock
+    bool ran = false; // under the hub's lock
 };
 
 // What the workers share with the main-thread side of the component; it outlives every worker,
@@ -89,8 +93,7 @@ public:
     // signalled (false). A purge requested meanwhile is answered through onPurge, so that a
     // purge never has to wait for a delivery that waits for the purging thread.
     bool handOver(const std::shared_ptr<Delivery> &d, const TVaWaitEvent &stop,
-                  const TVaWaitEvent *purgeRequest = nullptr,
-                  const std::function<void()> &onPurge = {});
+        const TVaWaitEvent *purgeRequest = nullptr, const std::function<void()> &onPurge = {});
 
     // Main side: the next delivery, one per ring of the doorbell; then markRun when it is done.
     std::shared_ptr<Delivery> takeNext();

@@ -11,8 +11,8 @@ namespace {
 
 [[noreturn]] void invalidFormat(const QString &nameTemplate)
 {
-    throw Failure(QStringLiteral("Format '%1' invalid or incompatible with argument")
-                          .arg(nameTemplate));
+    throw Failure(
+        QStringLiteral("Format '%1' invalid or incompatible with argument").arg(nameTemplate));
 }
 
 [[noreturn]] void argumentMissing(const QString &nameTemplate)
@@ -128,8 +128,8 @@ QString devicePathFor(const QString &deviceName)
 {
     if (deviceName.contains(u'/'))
         return deviceName;
-    static const QRegularExpression comPort(QStringLiteral("^COM([1-9][0-9]{0,8})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression comPort(
+        QStringLiteral("^COM([1-9][0-9]{0,8})$"), QRegularExpression::CaseInsensitiveOption);
     const auto match = comPort.match(deviceName);
     if (match.hasMatch())
         return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toLongLong() - 1);

@@ -9,13 +9,13 @@ enum class LineParity { None, Odd, Even, Mark, Space };
 
 struct LineSettings
 {
-    int baud = 0;                  // bit/s, any rate the driver can make
-    int dataBits = 8;              // 5..8
+    int baud = 0; // bit/s, any rate the driver can make
+    int dataBits = 8; // 5..8
     LineParity parity = LineParity::None;
     bool twoStopBits = false;
-    bool parityCheck = false;      // drop received bytes with parity errors
-    bool xonXoffOut = false;       // stop sending on XOFF
-    bool xonXoffIn = false;        // send XOFF/XON as the input queue fills and empties
+    bool parityCheck = false; // drop received bytes with parity errors
+    bool xonXoffOut = false; // stop sending on XOFF
+    bool xonXoffIn = false; // send XOFF/XON as the input queue fills and empties
     std::uint8_t xonChar = 17;
     std::uint8_t xoffChar = 19;
     bool rtsCtsFlow = false;

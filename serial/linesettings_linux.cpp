@@ -28,18 +28,36 @@ int writeLineSettings(int fd, const LineSettings &s)
     termios2 t;
     std::memset(&t, 0, sizeof t); // built from nothing, not from what the driver had
     switch (s.dataBits) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    case 8: t.c_cflag |= CS8; break;
-    default: return EINVAL;
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    case 8:
+        t.c_cflag |= CS8;
+        break;
+    default:
+        return EINVAL;
     }
     switch (s.parity) {
-    case LineParity::None: break;
-    case LineParity::Odd: t.c_cflag |= PARENB | PARODD; break;
-    case LineParity::Even: t.c_cflag |= PARENB; break;
-    case LineParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case LineParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+    case LineParity::None:
+        break;
+    case LineParity::Odd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case LineParity::Even:
+        t.c_cflag |= PARENB;
+        break;
+    case LineParity::Mark:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case LineParity::Space:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
     }
     if (s.twoStopBits)
         t.c_cflag |= CSTOPB;

@@ -14,8 +14,14 @@ class UniqueFd
 {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) {}
+    explicit UniqueFd(int fd)
+        : m_fd(fd)
+    {
+    }
+    UniqueFd(UniqueFd &&other) noexcept
+        : m_fd(other.release())
+    {
+    }
     UniqueFd &operator=(UniqueFd &&other) noexcept;
     UniqueFd(const UniqueFd &) = delete;
     UniqueFd &operator=(const UniqueFd &) = delete;
@@ -44,7 +50,10 @@ public:
     int fd() const { return m_fd.get(); }
 
 private:
-    explicit PosixPort(UniqueFd fd) : m_fd(std::move(fd)) {}
+    explicit PosixPort(UniqueFd fd)
+        : m_fd(std::move(fd))
+    {
+    }
     UniqueFd m_fd;
 };
 

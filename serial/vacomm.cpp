@@ -26,22 +26,38 @@ constexpr auto kPurgeAcknowledgeTimeout = 2000ms;
 int rateOf(TVaBaudrate b)
 {
     switch (b) {
-    case TVaBaudrate::br110: return 110;
-    case TVaBaudrate::br300: return 300;
-    case TVaBaudrate::br600: return 600;
-    case TVaBaudrate::br1200: return 1200;
-    case TVaBaudrate::br2400: return 2400;
-    case TVaBaudrate::br4800: return 4800;
-    case TVaBaudrate::br9600: return 9600;
-    case TVaBaudrate::br14400: return 14400;
-    case TVaBaudrate::br19200: return 19200;
-    case TVaBaudrate::br38400: return 38400;
-    case TVaBaudrate::br56000: return 56000;
-    case TVaBaudrate::br57600: return 57600;
-    case TVaBaudrate::br115200: return 115200;
-    case TVaBaudrate::br128000: return 128000;
-    case TVaBaudrate::br256000: return 256000;
-    case TVaBaudrate::brUser: break;
+    case TVaBaudrate::br110:
+        return 110;
+    case TVaBaudrate::br300:
+        return 300;
+    case TVaBaudrate::br600:
+        return 600;
+    case TVaBaudrate::br1200:
+        return 1200;
+    case TVaBaudrate::br2400:
+        return 2400;
+    case TVaBaudrate::br4800:
+        return 4800;
+    case TVaBaudrate::br9600:
+        return 9600;
+    case TVaBaudrate::br14400:
+        return 14400;
+    case TVaBaudrate::br19200:
+        return 19200;
+    case TVaBaudrate::br38400:
+        return 38400;
+    case TVaBaudrate::br56000:
+        return 56000;
+    case TVaBaudrate::br57600:
+        return 57600;
+    case TVaBaudrate::br115200:
+        return 115200;
+    case TVaBaudrate::br128000:
+        return 128000;
+    case TVaBaudrate::br256000:
+        return 256000;
+    case TVaBaudrate::brUser:
+        break;
     }
     return 0;
 }
@@ -49,11 +65,16 @@ int rateOf(TVaBaudrate b)
 int dataBitsOf(TVaDatabits d)
 {
     switch (d) {
-    case TVaDatabits::db4: return 4;
-    case TVaDatabits::db5: return 5;
-    case TVaDatabits::db6: return 6;
-    case TVaDatabits::db7: return 7;
-    case TVaDatabits::db8: break;
+    case TVaDatabits::db4:
+        return 4;
+    case TVaDatabits::db5:
+        return 5;
+    case TVaDatabits::db6:
+        return 6;
+    case TVaDatabits::db7:
+        return 7;
+    case TVaDatabits::db8:
+        break;
     }
     return 8;
 }
@@ -61,18 +82,27 @@ int dataBitsOf(TVaDatabits d)
 LineParity lineParityOf(TVaParity p)
 {
     switch (p) {
-    case TVaParity::paNone: break;
-    case TVaParity::paOdd: return LineParity::Odd;
-    case TVaParity::paEven: return LineParity::Even;
-    case TVaParity::paMark: return LineParity::Mark;
-    case TVaParity::paSpace: return LineParity::Space;
+    case TVaParity::paNone:
+        break;
+    case TVaParity::paOdd:
+        return LineParity::Odd;
+    case TVaParity::paEven:
+        return LineParity::Even;
+    case TVaParity::paMark:
+        return LineParity::Mark;
+    case TVaParity::paSpace:
+        return LineParity::Space;
     }
     return LineParity::None;
 }
 
 } // namespace
 
-TVaComm::TVaComm(QObject *parent) : QObject(parent), m_hub(std::make_unique<WorkerHub>()) {}
+TVaComm::TVaComm(QObject *parent)
+    : QObject(parent)
+    , m_hub(std::make_unique<WorkerHub>())
+{
+}
 
 TVaComm::~TVaComm()
 {
@@ -215,8 +245,8 @@ void TVaComm::lineSettingsChanged()
         return;
     writeDcb(m_port->fd());
     applyControlLines(m_port->fd());
-    m_writer->setByteTime(std::chrono::nanoseconds(1'000'000'000LL * bitsPerByte()
-                                                   / std::max(lineRate(), 1)));
+    m_writer->setByteTime(
+        std::chrono::nanoseconds(1'000'000'000LL * bitsPerByte() / std::max(lineRate(), 1)));
 }
 
 void TVaComm::writeDcb(int fd) const
@@ -231,7 +261,8 @@ void TVaComm::writeDcb(int fd) const
     s.xonXoffIn = m_flowControl.XonXoffIn;
     s.xonChar = m_eventChars.XonChar;
     s.xoffChar = m_eventChars.XoffChar;
-    s.rtsCtsFlow = m_flowControl.OutCtsFlow || m_flowControl.ControlRts == TVaControlRts::rtsHandshake;
+    s.rtsCtsFlow
+        = m_flowControl.OutCtsFlow || m_flowControl.ControlRts == TVaControlRts::rtsHandshake;
     if (const int err = writeLineSettings(fd, s))
         throw commError(kWritingDcb, err);
 }
@@ -286,10 +317,10 @@ void TVaComm::Open()
         throw commError(kSettingEventMask, e.code().value());
     }
     try {
-        writer = std::make_unique<TVaCommWriteThread>(*m_hub, fd, session,
-                                                      std::max(m_buffers.WriteSize, 0));
-        writer->setByteTime(std::chrono::nanoseconds(1'000'000'000LL * bitsPerByte()
-                                                     / std::max(lineRate(), 1)));
+        writer = std::make_unique<TVaCommWriteThread>(
+            *m_hub, fd, session, std::max(m_buffers.WriteSize, 0));
+        writer->setByteTime(
+            std::chrono::nanoseconds(1'000'000'000LL * bitsPerByte() / std::max(lineRate(), 1)));
         writer->start();
     } catch (const std::bad_alloc &) {
         throw commError(kInitializingBuffers, ENOMEM);

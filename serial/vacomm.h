@@ -32,8 +32,24 @@ class WorkerHub;
 struct Delivery;
 } // namespace serialdetail
 
-enum class TVaBaudrate { br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-                         br38400, br56000, br57600, br115200, br128000, br256000, brUser };
+enum class TVaBaudrate {
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000,
+    brUser
+};
 enum class TVaParity { paNone, paOdd, paEven, paMark, paSpace };
 enum class TVaDatabits { db4, db5, db6, db7, db8 };
 enum class TVaStopbits { sb1, sb15, sb2 };
@@ -45,9 +61,9 @@ Q_DECLARE_FLAGS(TVaCommOptions, TVaCommOption)
 
 struct TVaBuffers
 {
-    int ReadSize = 4096;     // the driver sizes its own input queue on this system
-    int WriteSize = 2048;    // capacity of the write queue
-    int ReadTimeout = 1000;  // reads never wait on this system
+    int ReadSize = 4096; // the driver sizes its own input queue on this system
+    int WriteSize = 2048; // capacity of the write queue
+    int ReadTimeout = 1000; // reads never wait on this system
     int WriteTimeout = 1000; // ms WriteBytes waits for room
     int XonLimit = 1024;
     int XoffLimit = 1024;
@@ -101,7 +117,7 @@ public:
     int PortNum() const { return m_portNum; }
     void SetPortNum(int portNum);
     QString FormattedDeviceName() const; // the name messages show
-    QString DevicePath() const;          // the node it opens
+    QString DevicePath() const; // the node it opens
     bool UpdateDCB() const { return m_updateDcb; }
     void SetUpdateDCB(bool update);
     TVaBuffers Buffers() const { return m_buffers; }
@@ -127,7 +143,7 @@ public:
 
     // Handlers, run on the main thread through the general failure guard.
     std::function<void(int32_t count)> OnRxChar; // bytes waiting when it runs, at least 1
-    std::function<void()> OnTxEmpty;             // everything queued has gone out
+    std::function<void()> OnTxEmpty; // everything queued has gone out
     std::function<void()> OnOpen, OnClose;
 
     // True once the open port's device has gone (adapter pulled, far end closed). The failure is

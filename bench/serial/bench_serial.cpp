@@ -81,13 +81,13 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         const QByteArray program = qEnvironmentVariableIsSet("ORMELIN_SIM")
-                ? qgetenv("ORMELIN_SIM")
-                : QByteArray(TARVIKS_SIM);
+            ? qgetenv("ORMELIN_SIM")
+            : QByteArray(TARVIKS_SIM);
         const QByteArray log = logPath.toLocal8Bit();
         const QByteArray baud = QByteArray::number(kBaud);
         char *argv[] = { const_cast<char *>(program.constData()), const_cast<char *>("--baud"),
-                         const_cast<char *>(baud.constData()), const_cast<char *>("--log"),
-                         const_cast<char *>(log.constData()), nullptr };
+            const_cast<char *>(baud.constData()), const_cast<char *>("--log"),
+            const_cast<char *>(log.constData()), nullptr };
         const int rc = ::posix_spawn(&m_pid, program.constData(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
@@ -183,7 +183,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < payloadSize; ++i)
         payload[i] = char((i * 131 + (i >> 9)) & 0xFF);
     const QByteArray frame = QByteArray::fromHex("aaaa580700") + char(payloadSize & 0xFF)
-            + char((payloadSize >> 8) & 0xFF) + char((payloadSize >> 16) & 0xFF) + char(0x58);
+        + char((payloadSize >> 8) & 0xFF) + char((payloadSize >> 16) & 0xFF) + char(0x58);
 
     QByteArray reply;
     double replyAt = 0, txEmptyAt = 0, cpuAtReply = 0;
@@ -208,7 +208,7 @@ int main(int argc, char **argv)
     const double wireSeconds = double(kTotalBytes) * kBitsPerByte / kBaud;
     std::printf("bench_serial: %d bytes (frame %d + payload %d) to tarviks-sim at %d baud;\n"
                 "  wire time %.3f s, so this takes about a minute and a half\n",
-                kTotalBytes, kFrameBytes, payloadSize, kBaud, wireSeconds);
+        kTotalBytes, kFrameBytes, payloadSize, kBaud, wireSeconds);
     std::fflush(stdout);
 
     const double cpuStart = cpuSeconds();
@@ -237,16 +237,16 @@ int main(int argc, char **argv)
     const QByteArray ourCrc = QByteArray::number(crc32(payload), 16).rightJustified(8, '0');
 
     std::printf("  queueing took           %9.3f ms\n", (queuedAt - start) * 1e3);
-    std::printf("  measured transfer       %9.3f s  (first byte queued -> simulator read the last)\n",
-                measured);
+    std::printf(
+        "  measured transfer       %9.3f s  (first byte queued -> simulator read the last)\n",
+        measured);
     std::printf("  efficiency              %9.4f    (wire time / measured; target >= 0.97)\n",
-                wireSeconds / measured);
+        wireSeconds / measured);
     std::printf("  CPU / wall              %9.4f    (%.3f s CPU in %.3f s; target <= 0.03)\n",
-                cpu / wall, cpu, wall);
+        cpu / wall, cpu, wall);
     std::printf("  transmit-empty          %+9.3f s  relative to the simulator's last read\n",
-                txEmptyAt > 0 ? txEmptyAt - readAt : 0.0);
+        txEmptyAt > 0 ? txEmptyAt - readAt : 0.0);
     std::printf("  reply                   %9.3f ms after the last read; payload crc32 %s (%s)\n",
-                (replyAt - readAt) * 1e3, simCrc.constData(),
-                simCrc == ourCrc ? "matches" : "MISMATCH");
+        (replyAt - readAt) * 1e3, simCrc.constData(), simCrc == ourCrc ? "matches" : "MISMATCH");
     return 0;
 }

@@ -16,7 +16,6 @@ int main(int argc, char **argv)
     if (::write(1, "held\n", 5) != 5)
         return 5;
     char c;
-    while (::read(0, &c, 1) > 0) {
-    }
+    while (::read(0, &c, 1) > 0) { }
     return 0;
 }

@@ -71,16 +71,26 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("path");
-        QTest::newRow("COM1 is the first serial port") << "COM1" << "/dev/ttyS0";
-        QTest::newRow("COM3") << "COM3" << "/dev/ttyS2";
-        QTest::newRow("COM12") << "COM12" << "/dev/ttyS11";
-        QTest::newRow("lower case") << "com2" << "/dev/ttyS1";
-        QTest::newRow("COM0 is no serial port number") << "COM0" << "/dev/COM0";
-        QTest::newRow("leading zero") << "COM03" << "/dev/COM03";
-        QTest::newRow("COM with more") << "COM3x" << "/dev/COM3x";
-        QTest::newRow("node name") << "ttyUSB0" << "/dev/ttyUSB0";
-        QTest::newRow("path as it stands") << "/dev/pts/4" << "/dev/pts/4";
-        QTest::newRow("relative path as it stands") << "serial/by-id/x" << "serial/by-id/x";
+        QTest::newRow("COM1 is the first serial port") << "COM1"
+                                                       << "/dev/ttyS0";
+        QTest::newRow("COM3") << "COM3"
+                              << "/dev/ttyS2";
+        QTest::newRow("COM12") << "COM12"
+                               << "/dev/ttyS11";
+        QTest::newRow("lower case") << "com2"
+                                    << "/dev/ttyS1";
+        QTest::newRow("COM0 is no serial port number") << "COM0"
+                                                       << "/dev/COM0";
+        QTest::newRow("leading zero") << "COM03"
+                                      << "/dev/COM03";
+        QTest::newRow("COM with more") << "COM3x"
+                                       << "/dev/COM3x";
+        QTest::newRow("node name") << "ttyUSB0"
+                                   << "/dev/ttyUSB0";
+        QTest::newRow("path as it stands") << "/dev/pts/4"
+                                           << "/dev/pts/4";
+        QTest::newRow("relative path as it stands") << "serial/by-id/x"
+                                                    << "serial/by-id/x";
     }
 
     void devicePaths()

@@ -235,7 +235,7 @@ private slots:
         QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(pty.read(6, 5s), QByteArray("before")); // earlier bytes still go
-        QVERIFY(pty.read(1, 200ms).isEmpty());            // nothing of the failed call
+        QVERIFY(pty.read(1, 200ms).isEmpty()); // nothing of the failed call
         QCOMPARE(comm.queuedBytes(), 0);
         QCOMPARE(comm.WriteBytes(nullptr, -1), 0); // a negative count queues nothing
     }
@@ -439,8 +439,8 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(probe.failures.size(), 1, 5000);
         QVERIFY2(probe.failures[0] == QStringLiteral("Read error (5), Input/output error")
-                         || probe.failures[0] == QStringLiteral("Write error (5), Input/output error"),
-                 qPrintable(probe.failures[0]));
+                || probe.failures[0] == QStringLiteral("Write error (5), Input/output error"),
+            qPrintable(probe.failures[0]));
         const double cpuBefore = processCpuSeconds();
         QTest::qWait(1000);
         const double cpu = processCpuSeconds() - cpuBefore;

@@ -31,8 +31,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
         const QByteArray path = devicePath.toLocal8Bit();
-        char *argv[] = { const_cast<char *>(ORMELIN_PORT_HOLDER), const_cast<char *>(path.data()),
-                         nullptr };
+        char *argv[]
+            = { const_cast<char *>(ORMELIN_PORT_HOLDER), const_cast<char *>(path.data()), nullptr };
         if (::posix_spawn(&m_pid, ORMELIN_PORT_HOLDER, &actions, nullptr, argv, environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -88,7 +88,7 @@ class TestVaCommOpen : public QObject
     static QString busyText(const QString &name)
     {
         return QStringLiteral("Can't open specified device %1 (Error 16, Device or resource busy)")
-                .arg(name);
+            .arg(name);
     }
 
     // The port works: bytes pass both ways.
@@ -112,23 +112,6 @@ private slots:
     {
         // Error texts come from the C library; read them in its own language.
         std::setlocale(LC_ALL, "C");
-    }
-
-    void defaultsOfANewComponent()
-    {
-        TVaComm comm;
-        QVERIFY(!comm.IsOpen());
-        QCOMPARE(comm.DeviceName(), QStringLiteral("COM%d"));
-        QCOMPARE(comm.PortNum(), 0);
-        QCOMPARE(comm.FormattedDeviceName(), QStringLiteral("COM0"));
-        QCOMPARE(comm.Baudrate(), TVaBaudrate::br1200);
-        QCOMPARE(comm.UserBaudrate(), 0);
-        QCOMPARE(comm.Stopbits(), TVaStopbits::sb1);
-        QCOMPARE(comm.Databits(), TVaDatabits::db8);
-        QCOMPARE(comm.Parity(), TVaParity::paNone);
-        QVERIFY(comm.UpdateDCB());
-        QCOMPARE(comm.Buffers().WriteSize, 2048);
-        QCOMPARE(comm.Buffers().WriteTimeout, 1000);
     }
 
     void baudrateAndUserBaudrateAreCoupled()
@@ -157,22 +140,21 @@ private slots:
         QTest::addColumn<bool>("twoStop");
 
         const int user = int(TVaBaudrate::brUser);
-        QTest::newRow("this system: 250000 8N2") << user << 250000 << int(TVaStopbits::sb2)
-                                                  << false << false << false << false << 250000u
-                                                  << true;
+        QTest::newRow("this system: 250000 8N2") << user << 250000 << int(TVaStopbits::sb2) << false
+                                                 << false << false << false << 250000u << true;
         QTest::newRow("br9600 8N1") << int(TVaBaudrate::br9600) << 0 << int(TVaStopbits::sb1)
                                     << false << false << false << false << 9600u << false;
         QTest::newRow("br14400 is no fixed Linux rate")
-                << int(TVaBaudrate::br14400) << 0 << int(TVaStopbits::sb1) << false << false
-                << false << false << 14400u << false;
+            << int(TVaBaudrate::br14400) << 0 << int(TVaStopbits::sb1) << false << false << false
+            << false << 14400u << false;
         QTest::newRow("br256000, 1.5 stop bits sent as 2")
-                << int(TVaBaudrate::br256000) << 0 << int(TVaStopbits::sb15) << false << false
-                << false << false << 256000u << true;
+            << int(TVaBaudrate::br256000) << 0 << int(TVaStopbits::sb15) << false << false << false
+            << false << 256000u << true;
         QTest::newRow("xon/xoff both ways") << user << 57600 << int(TVaStopbits::sb1) << true
                                             << true << false << false << 57600u << false;
-        QTest::newRow("cts flow, parity check") << int(TVaBaudrate::br115200) << 0
-                                                << int(TVaStopbits::sb2) << false << false << true
-                                                << true << 115200u << true;
+        QTest::newRow("cts flow, parity check")
+            << int(TVaBaudrate::br115200) << 0 << int(TVaStopbits::sb2) << false << false << true
+            << true << 115200u << true;
     }
 
     void lineSettingsReadBack()
@@ -238,8 +220,8 @@ private slots:
         QTest::newRow("4 data bits") << int(TVaDatabits::db4) << int(TVaParity::paNone) << 9600;
         QTest::newRow("even parity") << int(TVaDatabits::db8) << int(TVaParity::paEven) << 9600;
         QTest::newRow("mark parity") << int(TVaDatabits::db8) << int(TVaParity::paMark) << 9600;
-        QTest::newRow("rate 0 would hang up") << int(TVaDatabits::db8) << int(TVaParity::paNone)
-                                              << 0;
+        QTest::newRow("rate 0 would hang up")
+            << int(TVaDatabits::db8) << int(TVaParity::paNone) << 0;
         QTest::newRow("negative rate") << int(TVaDatabits::db8) << int(TVaParity::paNone) << -5;
     }
 
@@ -296,7 +278,8 @@ private slots:
         TVaComm comm;
         useSystemSettings(comm, pty.slavePath());
         comm.Open();
-        const QString portIsOpen = QStringLiteral("Can't perform this operation while port is open");
+        const QString portIsOpen
+            = QStringLiteral("Can't perform this operation while port is open");
 
         QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetDeviceName(QStringLiteral("COM1")));
         QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetPortNum(4));
@@ -329,7 +312,7 @@ private slots:
         QTest::newRow("path") << "/dev/ormelin-none" << 0
                               << "Specified device not found (/dev/ormelin-none).";
         QTest::newRow("name with a percent sign is not re-read")
-                << "ttyOrmelin%%s" << 0 << "Specified device not found (ttyOrmelin%s).";
+            << "ttyOrmelin%%s" << 0 << "Specified device not found (ttyOrmelin%s).";
     }
 
     void deviceNotFound()
@@ -380,9 +363,9 @@ private slots:
                 QFAIL("Open succeeded");
             } catch (const EVaCommError &e) {
                 QCOMPARE(e.text(),
-                         QStringLiteral("Can't open specified device %1 (Error 25, Inappropriate "
-                                        "ioctl for device)")
-                                 .arg(name));
+                    QStringLiteral("Can't open specified device %1 (Error 25, Inappropriate "
+                                   "ioctl for device)")
+                        .arg(name));
             }
             QVERIFY(!comm.IsOpen());
         }
@@ -490,15 +473,17 @@ private slots:
             comm.SetDtrLine(true);
             QFAIL("DTR set under handshake");
         } catch (const EVaCommError &e) {
-            QCOMPARE(e.text(), QStringLiteral("DTR line updates not allowed when flowcontrol is "
-                                              "set to Handshake."));
+            QCOMPARE(e.text(),
+                QStringLiteral("DTR line updates not allowed when flowcontrol is "
+                               "set to Handshake."));
         }
         try {
             comm.SetRtsLine(true);
             QFAIL("RTS set under toggle");
         } catch (const EVaCommError &e) {
-            QCOMPARE(e.text(), QStringLiteral("RTS line updates not allowed when flowcontrol is "
-                                              "set to Handshake or Toggle."));
+            QCOMPARE(e.text(),
+                QStringLiteral("RTS line updates not allowed when flowcontrol is "
+                               "set to Handshake or Toggle."));
         }
     }
 

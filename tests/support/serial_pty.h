@@ -68,8 +68,8 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         char buffer[65536];
         while (out.size() < n) {
-            const ssize_t r = ::read(m_master, buffer,
-                                     std::min<size_t>(sizeof buffer, size_t(n - out.size())));
+            const ssize_t r
+                = ::read(m_master, buffer, std::min<size_t>(sizeof buffer, size_t(n - out.size())));
             if (r > 0) {
                 out.append(buffer, r);
                 continue;
@@ -79,7 +79,7 @@ public:
             if (r < 0 && errno != EAGAIN)
                 break; // EIO: no slave open
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 break;
             pollfd p { m_master, POLLIN, 0 };
@@ -95,7 +95,7 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!out.contains(marker)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 break;
             const QByteArray first = read(1, left);
