@@ -19,7 +19,7 @@ QString decodeLine(QByteArrayView bytes);
 // promised, when a character is not in the table. Then appendEncoded() has the answer.
 bool encodeInto(char *out, QStringView text);
 
-// Appends the text's bytes; false, with `out` unspecified, when a character has no form.
+// Appends the text's bytes; false, with `out` as it was, when a character has no form.
 bool appendEncoded(QByteArray &out, QStringView text);
 
 } // namespace ormelin::cp1251table

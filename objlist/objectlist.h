@@ -4,7 +4,8 @@
 //    count itself and the one selected row; the list's only storage, every value kept as text;
 //  - ListEditor: add or update, clear row, clear list, edit row, type changed, over the list, the
 //    entry fields and the operator interface;
-//  - ListDocument and listfile: list files, the settings file and the remembered list path;
+//  - ListDocument and listfile: list files, the settings file and the remembered list path
+//    (cp1251table speeds up the Windows-1251 work of whole lists);
 //  - ObjectListModel: the grid as a Qt table model for the window's view.
 // It does not own the window, its widgets or the upload: those read the list through ObjectList.
 #include <QObject>
