@@ -1,0 +1,503 @@
+#include "app/mainwindow.h"
+
+#include "app/anchors.h"
+#include "app/failurebox.h"
+#include "app/gauge.h"
+#include "app/portbox.h"
+#include "common/failure.h"
+#include "objlist/changemark.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+#include <QToolButton>
+
+namespace ormelin {
+
+namespace {
+
+constexpr Anchors kTopRight = Anchors(Anchor::Top) | Anchor::Right;
+constexpr Anchors kLeftTopRight = Anchors(Anchor::Left) | Anchor::Top | Anchor::Right;
+constexpr Anchors kAll = Anchors(Anchor::Left) | Anchor::Top | Anchor::Right | Anchor::Bottom;
+constexpr Anchors kLeftBottom = Anchors(Anchor::Left) | Anchor::Bottom;
+constexpr Anchors kRightBottom = Anchors(Anchor::Right) | Anchor::Bottom;
+constexpr Anchors kLeftRightBottom = Anchors(Anchor::Left) | Anchor::Right | Anchor::Bottom;
+
+constexpr int kEditHeight = 21;
+constexpr int kComboHeight = 21;
+
+QFont headingFont()
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(16);
+    f.setBold(true);
+    return f;
+}
+
+// Runs a handler from Qt under the failure guard.
+template <class F>
+auto guard(F &&f)
+{
+    return [f = std::forward<F>(f)](auto &&...) { guarded(f); };
+}
+
+} // namespace
+
+TSendForm::TSendForm(QWidget *parent)
+    : QMainWindow(parent)
+    , m_document(m_list, *this)
+    , m_editor(m_list, m_document, *this)
+    , m_model(m_list)
+{
+    setObjectName(QStringLiteral("SendForm"));
+    setWindowTitle(initialWindowTitle());
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
+
+    configureCommForTarviks(Comm);
+    m_link = std::make_unique<DeviceLink>(Comm, m_list, *this);
+
+    createControls();
+    wireControls();
+    setFailureHandler([this](const QString &text) { showFailureBox(this, text); });
+
+    // Start-up failures are reported like any other; the window still comes up.
+    guarded([this] { startUp(); });
+}
+
+TSendForm::~TSendForm()
+{
+    setFailureHandler({});
+    // The link's handlers go before the component closes its port.
+    m_link.reset();
+    Comm.Close();
+}
+
+void TSendForm::createControls()
+{
+    m_client = new QWidget(this);
+    setCentralWidget(m_client);
+    m_anchors = std::make_unique<AnchorLayout>(kDesignClientSize);
+    AnchorLayout &a = *m_anchors;
+
+    auto frame = [&](QRect r, Anchors anchors) {
+        auto *f = new QFrame(m_client);
+        f->setFrameShape(QFrame::Box);
+        f->setFrameShadow(QFrame::Sunken);
+        a.place(f, r, anchors);
+        return f;
+    };
+    auto label = [&](const QString &text, QPoint at, Anchors anchors = kAnchorLeftTop,
+                     const QFont *font = nullptr) {
+        auto *l = new QLabel(text, m_client);
+        if (font)
+            l->setFont(*font);
+        l->adjustSize();
+        a.place(l, QRect(at, l->sizeHint()), anchors);
+        return l;
+    };
+    auto button = [&](const QString &name, const QString &text, QRect r,
+                      Anchors anchors = kAnchorLeftTop) {
+        auto *b = new QPushButton(text, m_client);
+        b->setObjectName(name);
+        a.place(b, r, anchors);
+        return b;
+    };
+    const QFont heading = headingFont();
+
+    // Entry area.
+    frame(QRect(0, 8, 935, 193), kLeftTopRight);
+    label(QStringLiteral("Добавить запись"), QPoint(136, 16), kAnchorLeftTop, &heading);
+    label(QStringLiteral("Номер объекта:"), QPoint(32, 48 + 3));
+    NumEdit = new QLineEdit(QStringLiteral("100"), m_client);
+    NumEdit->setObjectName(QStringLiteral("NumEdit"));
+    a.place(NumEdit, QRect(136, 48, 121, kEditHeight));
+    label(QStringLiteral("Тип объекта:"), QPoint(32, 72 + 3));
+    TypeCombo = new QComboBox(m_client);
+    TypeCombo->setObjectName(QStringLiteral("TypeCombo"));
+    TypeCombo->addItems(objectTypeTexts());
+    TypeCombo->setCurrentIndex(0);
+    a.place(TypeCombo, QRect(136, 72, 193, kComboHeight));
+    label(QStringLiteral("Файл с объектом:"), QPoint(32, 96 + 3));
+    FNameEdit = new QLineEdit(m_client);
+    FNameEdit->setObjectName(QStringLiteral("FNameEdit"));
+    a.place(FNameEdit, QRect(136, 96, 417, kEditHeight));
+    BrowseBtn = new QToolButton(m_client);
+    BrowseBtn->setObjectName(QStringLiteral("BrowseBtn"));
+    BrowseBtn->setAutoRaise(true);
+    BrowseBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    a.place(BrowseBtn, QRect(559, 96, 23, 22));
+    WidthLabel = label(QStringLiteral("Ширина символа:"), QPoint(40, 128 + 3));
+    WidthEdit = new QLineEdit(m_client);
+    WidthEdit->setObjectName(QStringLiteral("WidthEdit"));
+    a.place(WidthEdit, QRect(136, 128, 49, kEditHeight));
+    HeightLabel = label(QStringLiteral("Высота символа:"), QPoint(208, 128 + 3));
+    HeightEdit = new QLineEdit(m_client);
+    HeightEdit->setObjectName(QStringLiteral("HeightEdit"));
+    a.place(HeightEdit, QRect(304, 128, 49, kEditHeight));
+    AddBtn = button(QStringLiteral("AddBtn"), QStringLiteral("Добавить"), QRect(138, 163, 105, 25));
+    AddBtn->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+    AddBtn->setLayoutDirection(Qt::RightToLeft); // picture on the right
+
+    // List area.
+    frame(QRect(0, 208, 936, 401), kAll);
+    StringGrid = new QTableView(m_client);
+    StringGrid->setObjectName(QStringLiteral("StringGrid"));
+    StringGrid->setModel(&m_model);
+    StringGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid->verticalHeader()->hide();
+    StringGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid->verticalHeader()->setDefaultSectionSize(ObjectListModel::kRowHeight);
+    StringGrid->horizontalHeader()->setFixedHeight(ObjectListModel::kRowHeight);
+    StringGrid->horizontalHeader()->setHighlightSections(false);
+    for (int c = 0; c < kColumnCount; ++c)
+        StringGrid->setColumnWidth(c, ObjectListModel::columnWidth(c));
+    a.place(StringGrid, QRect(8, 216, 744, 385), kAll);
+    label(QStringLiteral("Работа со списком"), QPoint(758, 216), kTopRight, &heading);
+    const QStringList listButtons = {QStringLiteral("Очистить список"),
+                                     QStringLiteral("Сохранить список"),
+                                     QStringLiteral("Загрузить список"),
+                                     QStringLiteral("Добавить список"),
+                                     QStringLiteral("Очистить строку"),
+                                     QStringLiteral("Выполнить из флэш")};
+    const QStringList listNames = {QStringLiteral("ClearListBtn"), QStringLiteral("SaveListBtn"),
+                                   QStringLiteral("LoadListBtn"), QStringLiteral("AppendListBtn"),
+                                   QStringLiteral("ClearRowBtn"), QStringLiteral("ExecBtn")};
+    QPushButton **listSlots[] = {&ClearListBtn, &SaveListBtn, &LoadListBtn,
+                                 &AppendListBtn, &ClearRowBtn, &ExecBtn};
+    for (int i = 0; i < listButtons.size(); ++i)
+        *listSlots[i] = button(listNames[i], listButtons[i], QRect(760, 248 + 32 * i, 135, 25),
+                               kTopRight);
+
+    // Port area.
+    frame(QRect(0, 615, 209, 66), kLeftBottom);
+    label(QStringLiteral("Порт для связи с Тарвиксом:"), QPoint(8, 623), kLeftBottom);
+    PortCombo = new PortBox(m_client);
+    PortCombo->setObjectName(QStringLiteral("PortCombo"));
+    PortCombo->setChoices(portChoices());
+    PortCombo->setEditText(QStringLiteral("COM3"));
+    a.place(PortCombo, QRect(8, 647, 65, kComboHeight), kLeftBottom);
+    CheckBtn = new QToolButton(m_client);
+    CheckBtn->setObjectName(QStringLiteral("CheckBtn"));
+    CheckBtn->setAutoRaise(true);
+    CheckBtn->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    CheckBtn->setToolTip(QStringLiteral("Проверить соединение"));
+    a.place(CheckBtn, QRect(78, 647, 23, 22), kLeftBottom);
+    ConnLabel = label(QStringLiteral("На связи"), QPoint(112, 647), kLeftBottom, &heading);
+    ConnLabel->setObjectName(QStringLiteral("ConnLabel"));
+    ConnLabel->setEnabled(false);
+
+    // Flash area.
+    frame(QRect(216, 616, 599, 65), kLeftRightBottom);
+    label(QStringLiteral("Работа с флэш"), QPoint(224, 624), kLeftBottom, &heading);
+    ProgrBar = new ProgressGauge(m_client);
+    ProgrBar->setObjectName(QStringLiteral("ProgrBar"));
+    a.place(ProgrBar, QRect(368, 624, 441, 20), kLeftRightBottom);
+    ProgrBar->hide();
+    WriteBtn = button(QStringLiteral("WriteBtn"), QStringLiteral("Записать во флэш"),
+                      QRect(224, 648, 137, 25), kLeftBottom);
+    WriteBtn->setToolTip(QStringLiteral("Записывает все объекты во флэш Тарвикса"));
+    EraseBtn = button(QStringLiteral("EraseBtn"), QStringLiteral("Очистить флэш"),
+                      QRect(368, 648, 137, 25), kLeftBottom);
+    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("Выход"), QRect(824, 651, 105, 25),
+                     kRightBottom);
+
+    StatBar = new QLabel(QStringLiteral("V1.0"));
+    StatBar->setObjectName(QStringLiteral("StatBar"));
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setSizeGripEnabled(true);
+    statusBar()->setFixedHeight(kStatusBarHeight);
+    statusBar()->addWidget(StatBar, 1);
+
+    // The entry fields start hidden until a font type is chosen.
+    widgetsFromFields();
+
+    setTabOrder(PortCombo, StringGrid);
+    setTabOrder(StringGrid, NumEdit);
+    setTabOrder(NumEdit, TypeCombo);
+    setTabOrder(TypeCombo, FNameEdit);
+    setTabOrder(FNameEdit, HeightEdit);
+    setTabOrder(HeightEdit, WidthEdit);
+
+    const QSize client(kDesignClientSize.width(), kDesignClientSize.height() + kStatusBarHeight);
+    resize(client);
+    setMinimumSize(637, 501);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect placed(QPoint(), client);
+        placed.moveCenter(screen->availableGeometry().center());
+        move(placed.topLeft());
+    }
+}
+
+void TSendForm::wireControls()
+{
+    connect(AddBtn, &QPushButton::clicked, this, guard([this] { AddBtnClick(); }));
+    connect(BrowseBtn, &QToolButton::clicked, this, guard([this] { BrowseBtnClick(); }));
+    connect(TypeCombo, &QComboBox::currentIndexChanged, this,
+            guard([this] { TypeComboChange(); }));
+    connect(StringGrid, &QTableView::doubleClicked, this,
+            guard([this] { StringGridDblClick(); }));
+    connect(ClearListBtn, &QPushButton::clicked, this, guard([this] {
+                m_editor.clearList();
+                selectGridRow(m_list.selectedRow());
+            }));
+    connect(SaveListBtn, &QPushButton::clicked, this, guard([this] { m_document.saveList(); }));
+    connect(LoadListBtn, &QPushButton::clicked, this, guard([this] { m_document.loadList(); }));
+    connect(AppendListBtn, &QPushButton::clicked, this,
+            guard([this] { m_document.appendList(); }));
+    connect(ClearRowBtn, &QPushButton::clicked, this, guard([this] { m_editor.clearRow(); }));
+    connect(ExecBtn, &QPushButton::clicked, this,
+            guard([this] { m_link->outputSelectedObject(); }));
+    connect(WriteBtn, &QPushButton::clicked, this, guard([this] { m_link->writeToFlash(); }));
+    connect(EraseBtn, &QPushButton::clicked, this,
+            guard([this] { m_link->eraseObjectTable(); }));
+    connect(ExitBtn, &QPushButton::clicked, this, guard([this] { close(); }));
+    // The check button only carries its hint.
+
+    connect(&m_editor, &ListEditor::fieldsChanged, this, [this] { widgetsFromFields(); });
+
+    // The grid's selection and the list's selected row follow each other.
+    connect(StringGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                if (current.isValid())
+                    m_list.selectRow(ObjectListModel::listRow(current.row()));
+            });
+    connect(&m_list, &ObjectList::selectionChanged, this,
+            [this](int row) { selectGridRow(row); });
+    connect(&m_list, &ObjectList::rowCountChanged, this,
+            [this] { selectGridRow(m_list.selectedRow()); });
+}
+
+void TSendForm::startUp()
+{
+    m_link->state() = LinkState{};
+    m_link->reply().clear();
+    m_link->selectPort(PortCombo->currentText());
+    Comm.SetRtsLine(false);
+    Comm.SetDtrLine(true);
+    selectGridRow(m_list.selectedRow());
+    m_document.readSettingsFile();
+    // Every later edit of the port box, typed or chosen, selects the port again.
+    connect(PortCombo, &QComboBox::editTextChanged, this,
+            [this](const QString &text) { guarded([&] { PortComboChange(text); }); });
+}
+
+void TSendForm::selectGridRow(int listRow)
+{
+    const int modelRow = ObjectListModel::modelRow(listRow);
+    if (modelRow < 0 || modelRow >= m_model.rowCount())
+        return;
+    const QModelIndex current = StringGrid->selectionModel()->currentIndex();
+    if (current.isValid() && current.row() == modelRow
+        && StringGrid->selectionModel()->isRowSelected(modelRow))
+        return;
+    StringGrid->selectionModel()->setCurrentIndex(
+        m_model.index(modelRow, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TSendForm::fieldsFromWidgets()
+{
+    EntryFields &f = m_editor.fields();
+    f.number = NumEdit->text();
+    f.type = TypeCombo->currentIndex();
+    f.width = WidthEdit->text();
+    f.height = HeightEdit->text();
+    f.fileName = FNameEdit->text();
+}
+
+void TSendForm::widgetsFromFields()
+{
+    const EntryFields &f = m_editor.fields();
+    NumEdit->setText(f.number);
+    {
+        // Selecting the type here is part of the operation that changed the fields; it must not
+        // run Type changed a second time.
+        const QSignalBlocker block(TypeCombo);
+        TypeCombo->setCurrentIndex(f.type);
+    }
+    WidthEdit->setText(f.width);
+    HeightEdit->setText(f.height);
+    FNameEdit->setText(f.fileName);
+    WidthLabel->setVisible(f.fontFieldsVisible);
+    WidthEdit->setVisible(f.fontFieldsVisible);
+    HeightLabel->setVisible(f.fontFieldsVisible);
+    HeightEdit->setVisible(f.fontFieldsVisible);
+}
+
+void TSendForm::AddBtnClick()
+{
+    fieldsFromWidgets();
+    m_editor.addOrUpdateObject();
+}
+
+void TSendForm::BrowseBtnClick()
+{
+    if (const auto chosen = chooseOpenFile())
+        FNameEdit->setText(*chosen);
+}
+
+void TSendForm::TypeComboChange()
+{
+    fieldsFromWidgets();
+    m_editor.typeChanged();
+}
+
+void TSendForm::StringGridDblClick()
+{
+    fieldsFromWidgets();
+    m_editor.editRow();
+}
+
+void TSendForm::PortComboChange(const QString &text)
+{
+    m_link->selectPort(text);
+}
+
+void TSendForm::closeEvent(QCloseEvent *event)
+{
+    // Closing by any means runs shutdown once, and cannot be cancelled.
+    if (!m_shutDown) {
+        m_shutDown = true;
+        guarded([this] { m_document.saveOnClose(); });
+    }
+    event->accept();
+}
+
+void TSendForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (m_anchors && m_client)
+        m_anchors->apply(m_client->size());
+}
+
+// ---- OperatorUi --------------------------------------------------------------------------------
+
+void TSendForm::showMessage(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+bool TSendForm::askYesNo(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TSendForm::setStatus(const QString &text)
+{
+    StatBar->setText(text);
+    emit statusShown(text);
+}
+
+void TSendForm::setStatusDetail(const QString &detail)
+{
+    StatBar->setToolTip(detail);
+    statusBar()->setToolTip(detail);
+}
+
+QString TSendForm::statusText() const
+{
+    return StatBar->text();
+}
+
+QString TSendForm::title() const
+{
+    return windowTitle();
+}
+
+void TSendForm::setTitle(const QString &title)
+{
+    setWindowTitle(title);
+}
+
+void TSendForm::setConnected(bool on)
+{
+    ConnLabel->setEnabled(on);
+}
+
+void TSendForm::setGaugeMaximum(int maximum)
+{
+    ProgrBar->setMaximum(maximum);
+}
+
+void TSendForm::setGaugeProgress(int progress)
+{
+    ProgrBar->setProgress(progress);
+}
+
+void TSendForm::setGaugeVisible(bool visible)
+{
+    ProgrBar->setVisible(visible);
+}
+
+std::optional<QString> TSendForm::chooseOpenFile()
+{
+    QFileDialog dialog(this, QStringLiteral("Выберите файл"));
+    dialog.setObjectName(QStringLiteral("OpenDlg"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Все файлы (*)"));
+    if (m_lastOpenChoice.isEmpty()) {
+        dialog.setDirectory(QDir::currentPath());
+    } else {
+        dialog.setDirectory(QFileInfo(m_lastOpenChoice).absolutePath());
+        dialog.selectFile(m_lastOpenChoice);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    m_lastOpenChoice = dialog.selectedFiles().constFirst();
+    return m_lastOpenChoice;
+}
+
+std::optional<QString> TSendForm::chooseSaveFile(const QString &suggested)
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("SaveDlg"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Файлы Ормелина (*.orm)"));
+    dialog.setDefaultSuffix(QStringLiteral("orm"));
+    const QString start = suggested.isEmpty() ? m_lastSaveChoice : suggested;
+    if (start.isEmpty()) {
+        dialog.setDirectory(QDir::currentPath());
+    } else {
+        dialog.setDirectory(QFileInfo(start).absolutePath());
+        dialog.selectFile(QFileInfo(start).fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    m_lastSaveChoice = dialog.selectedFiles().constFirst();
+    return m_lastSaveChoice;
+}
+
+} // namespace ormelin

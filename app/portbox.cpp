@@ -1,0 +1,81 @@
+#include "app/portbox.h"
+
+#include <QAbstractItemView>
+#include <QSerialPortInfo>
+#include <QStyledItemDelegate>
+
+namespace ormelin {
+
+namespace {
+
+constexpr int kDescriptionRole = Qt::UserRole + 1;
+
+class ChoiceDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString description = index.data(kDescriptionRole).toString();
+        if (!description.isEmpty())
+            option->text += QStringLiteral("  —  ") + description;
+    }
+};
+
+} // namespace
+
+QList<PortChoice> portChoices()
+{
+    QList<PortChoice> choices;
+    for (int n = 1; n <= 9; ++n)
+        choices.append({QStringLiteral("COM%1").arg(n), QString()});
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        QStringList parts;
+        if (!info.description().isEmpty())
+            parts << info.description();
+        if (!info.manufacturer().isEmpty() && info.manufacturer() != info.description())
+            parts << info.manufacturer();
+        if (!info.serialNumber().isEmpty())
+            parts << QStringLiteral("S/N ") + info.serialNumber();
+        choices.append({info.portName(), parts.join(QStringLiteral(", "))});
+    }
+    return choices;
+}
+
+PortBox::PortBox(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    // Port names are typed as they are; completion would change the text behind the operator's
+    // back and open ports nobody asked for.
+    setCompleter(nullptr);
+    setItemDelegate(new ChoiceDelegate(this));
+}
+
+void PortBox::setChoices(const QList<PortChoice> &choices)
+{
+    const QString text = currentText();
+    const QSignalBlocker block(this);
+    clear();
+    for (const PortChoice &c : choices) {
+        addItem(c.name);
+        setItemData(count() - 1, c.description, kDescriptionRole);
+        if (!c.description.isEmpty())
+            setItemData(count() - 1, c.description, Qt::ToolTipRole);
+    }
+    setCurrentIndex(-1);
+    setEditText(text);
+}
+
+void PortBox::showPopup()
+{
+    // Adapters come and go while the program runs: list what is plugged in now.
+    setChoices(portChoices());
+    view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
+    QComboBox::showPopup();
+}
+
+} // namespace ormelin

@@ -1,0 +1,30 @@
+#pragma once
+#include <QComboBox>
+#include <QString>
+
+namespace ormelin {
+
+struct PortChoice
+{
+    QString name;        // what goes into the box, e.g. "COM3" or "ttyUSB0"
+    QString description; // what helps the operator recognise the adapter
+};
+
+// "COM1" .. "COM9" as on the operators' Windows benches, then the serial devices actually
+// present, found by Qt's serial port enumeration (udev).
+QList<PortChoice> portChoices();
+
+// The editable port box. Choosing an entry puts only the port's name into the text; the popup
+// shows each device's description beside it.
+class PortBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit PortBox(QWidget *parent = nullptr);
+    void setChoices(const QList<PortChoice> &choices);
+
+protected:
+    void showPopup() override;
+};
+
+} // namespace ormelin

@@ -1,0 +1,51 @@
+// window_screenshot SIM_PORT OUT.png: starts the window on the display it is given, selects the
+// simulator's port, writes the demo list (the current directory's ormelin.ini) to flash, answers
+// the completion message, and saves a picture of the window as it then stands.
+#include "app/mainwindow.h"
+#include "windowdriver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QPushButton>
+#include <QScreen>
+#include <cstdio>
+
+using namespace ormelin;
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: window_screenshot SIM_PORT OUT.png\n");
+        return 2;
+    }
+    BoxAnswerer boxes;
+    TSendForm window;
+    window.show();
+    window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(QString::fromLocal8Bit(argv[1]));
+
+    auto waitFor = [&](auto condition, int ms) {
+        QDeadlineTimer deadline(ms);
+        while (!condition() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return condition();
+    };
+    if (!waitFor([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); }, 10000)) {
+        std::fprintf(stderr, "no connection: %s\n", qPrintable(window.statusText()));
+        return 1;
+    }
+    window.findChild<QPushButton *>(QStringLiteral("WriteBtn"))->click();
+    if (!waitFor([&] { return !boxes.texts("message").isEmpty(); }, 600000)) {
+        std::fprintf(stderr, "the write did not finish: %s\n", qPrintable(window.statusText()));
+        return 1;
+    }
+    waitFor([] { return false; }, 300);
+    const QPixmap shot = window.screen()->grabWindow(window.winId());
+    if (!shot.save(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "cannot save %s\n", argv[2]);
+        return 1;
+    }
+    std::printf("%s\n%s\n", qPrintable(boxes.texts("message").join('\n')), argv[2]);
+    return 0;
+}

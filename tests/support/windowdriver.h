@@ -1,0 +1,98 @@
+#pragma once
+// Drives the real window's modal boxes and dialogs from a test: while a box is open the test's
+// own code is blocked inside the click that opened it, so a watcher polls for the active modal
+// widget and answers it from a script. Every box seen is recorded with its caption and text.
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QQueue>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+struct SeenBox
+{
+    QString kind;    // "message", "question", "failure", "open", "save", "other"
+    QString caption;
+    QString text;
+    bool hasIcon = false;
+};
+
+class BoxAnswerer : public QObject
+{
+public:
+    // An answer: for a question true = Yes; for a file dialog the path (empty = cancel).
+    struct Answer
+    {
+        bool yes = true;
+        QString path;
+    };
+
+    BoxAnswerer()
+    {
+        m_timer.setInterval(10);
+        connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start();
+    }
+
+    QList<SeenBox> seen;
+    QQueue<Answer> answers; // for questions and file dialogs, in order
+
+    QStringList texts(const QString &kind) const
+    {
+        QStringList out;
+        for (const SeenBox &b : seen)
+            if (b.kind == kind)
+                out << b.text;
+        return out;
+    }
+
+private:
+    void poll()
+    {
+        QWidget *w = QApplication::activeModalWidget();
+        // A box stays the active modal widget until its answer has been processed; it is answered
+        // once (the pointer clears itself when the box is destroyed).
+        if (!w || w == m_handling)
+            return;
+        m_handling = w;
+        if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
+            const bool save = dialog->acceptMode() == QFileDialog::AcceptSave;
+            seen.append({save ? "save" : "open", dialog->windowTitle(), dialog->selectedFiles().value(0)});
+            const Answer a = answers.isEmpty() ? Answer{false, {}} : answers.dequeue();
+            if (a.path.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(a.path);
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            }
+        } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
+            QString kind = QStringLiteral("other");
+            if (box->objectName() == QLatin1String("MessageBox"))
+                kind = QStringLiteral("message");
+            else if (box->objectName() == QLatin1String("QuestionBox"))
+                kind = QStringLiteral("question");
+            else if (box->objectName() == QLatin1String("FailureBox"))
+                kind = QStringLiteral("failure");
+            seen.append({kind, box->windowTitle(), box->text(), box->icon() != QMessageBox::NoIcon});
+            if (kind == QLatin1String("question") || box->buttons().size() > 1) {
+                const Answer a = answers.isEmpty() ? Answer{false, {}} : answers.dequeue();
+                QAbstractButton *b = box->button(a.yes ? QMessageBox::Yes : QMessageBox::No);
+                if (!b)
+                    b = box->defaultButton();
+                QMetaObject::invokeMethod(b, "click", Qt::QueuedConnection);
+            } else {
+                // Information and failure boxes: Enter presses their one button.
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        } else if (auto *d = qobject_cast<QDialog *>(w)) {
+            seen.append({"other", d->windowTitle(), QString()});
+            d->reject();
+        }
+    }
+
+    QTimer m_timer;
+    QPointer<QWidget> m_handling;
+};
