@@ -112,5 +112,8 @@ int main(int argc, char **argv)
     std::printf("Qt:   QImage + scan  median %8.2f ms  (best %.2f)\n", qtMedian,
         *std::min_element(qtTimes.begin(), qtTimes.end()));
     std::printf("ratio Qt / ours: %.2f (above 1: ours is faster)\n", qtMedian / ourMedian);
+    std::printf("RESULT payload_ours_ms=%.2f\nRESULT payload_qt_ms=%.2f\n"
+                "RESULT payload_qt_over_ours=%.2f\n",
+        ourMedian, qtMedian, qtMedian / ourMedian);
     return 0;
 }

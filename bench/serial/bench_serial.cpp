@@ -248,5 +248,7 @@ int main(int argc, char **argv)
         txEmptyAt > 0 ? txEmptyAt - readAt : 0.0);
     std::printf("  reply                   %9.3f ms after the last read; payload crc32 %s (%s)\n",
         (replyAt - readAt) * 1e3, simCrc.constData(), simCrc == ourCrc ? "matches" : "MISMATCH");
-    return 0;
+    std::printf("RESULT serial_efficiency=%.4f\nRESULT serial_cpu_share=%.4f\n",
+        wireSeconds / measured, cpu / wall);
+    return simCrc == ourCrc ? 0 : 1;
 }
