@@ -13,12 +13,14 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <cstdio>
 
@@ -29,9 +31,18 @@ namespace {
 template <class F>
 bool waitFor(F condition, int ms)
 {
-    QDeadlineTimer deadline(ms);
-    while (!condition() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // A real event loop that sleeps until something happens; the condition is looked at every
+    // 10 ms. (QTest::qWait sleeps between event batches, which would show up as stalls.)
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    poll.start(10);
+    if (!condition())
+        loop.exec();
     return condition();
 }
 

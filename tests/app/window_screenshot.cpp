@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <cstdio>
 
 using namespace ormelin;
@@ -26,9 +28,16 @@ int main(int argc, char *argv[])
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(QString::fromLocal8Bit(argv[1]));
 
     auto waitFor = [&](auto condition, int ms) {
-        QDeadlineTimer deadline(ms);
-        while (!condition() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (condition())
+                loop.quit();
+        });
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        poll.start(10);
+        if (!condition())
+            loop.exec();
         return condition();
     };
     if (!waitFor([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); }, 10000)) {
