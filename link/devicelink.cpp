@@ -9,13 +9,15 @@ DeviceLink::DeviceLink(TVaComm &comm, ObjectList &list, OperatorUi &ui, QObject 
     : QObject(parent)
     , m_comm(comm)
     , m_sink(comm)
-    , m_controller(comm, m_sink, list, ui, m_state, m_reply, m_responseTimer, m_pacingTimer)
-    , m_writer(comm, m_sink, list, ui, m_state, m_controller, m_payload, m_picture,
-               m_responseTimer)
+    , m_source(comm)
+    , m_controller(
+          comm, m_sink, m_source, list, ui, m_state, m_reply, m_responseTimer, m_pacingTimer)
+    , m_writer(comm, m_sink, list, ui, m_state, m_controller, m_payload, m_picture, m_responseTimer,
+          m_pacingTimer)
 {
     // A failure inside a timer's handler is reported and leaves the timer as it was.
     connect(&m_responseTimer, &NonRestartingTimer::expired, this,
-            [this] { guarded([this] { m_controller.onResponseTimerExpiry(); }); });
+        [this] { guarded([this] { m_controller.onResponseTimerExpiry(); }); });
     connect(&m_pacingTimer, &NonRestartingTimer::expired, this, [this] {
         guarded([this] {
             m_pacingTimer.stop();
@@ -37,12 +39,12 @@ void configureCommForTarviks(TVaComm &comm)
 {
     comm.SetBaudrate(TVaBaudrate::brUser);
     comm.SetStopbits(TVaStopbits::sb2);
-    comm.SetFlowControl(TVaFlowControl{});
+    comm.SetFlowControl(TVaFlowControl {});
     comm.SetPortNum(3);
     comm.SetDeviceName(QStringLiteral("COM3"));
     TVaBuffers buffers = comm.Buffers();
     buffers.ReadSize = 2048;
-    buffers.WriteSize = 1900000;
+    buffers.WriteSize = kLargestUploadBytes;
     comm.SetBuffers(buffers);
     comm.SetUserBaudrate(250000);
 }

@@ -40,12 +40,13 @@ public:
 private:
     TVaComm &m_comm;
     CommSink m_sink;
+    CommSource m_source;
     LinkState m_state;
     ReplyBuffer m_reply;
     PayloadBuffer m_payload;
     PictureHolder m_picture;
-    NonRestartingTimer m_responseTimer{kResponseTimeout};
-    NonRestartingTimer m_pacingTimer{kPacingInterval};
+    NonRestartingTimer m_responseTimer { kResponseTimeout };
+    NonRestartingTimer m_pacingTimer { kPacingInterval };
     LinkController m_controller;
     FlashWriter m_writer;
 };

@@ -11,15 +11,14 @@ namespace ormelin {
 
 namespace {
 const QString kPortNotOpen = QStringLiteral("Порт для связи не открыт. Передача невозможна");
-const QString kSizeFieldError =
-    QStringLiteral("Ошибка в поле \"Высота символа\" и/или \"Ширина символа\"");
+const QString kSizeFieldError
+    = QStringLiteral("Ошибка в поле \"Высота символа\" и/или \"Ширина символа\"");
 const QString kSizeOutOfRange = QStringLiteral("Недопустимая ширина или высота символа");
 } // namespace
 
 FlashWriter::FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
-                         LinkState &state, LinkController &controller, PayloadBuffer &payload,
-                         PictureHolder &picture, NonRestartingTimer &responseTimer,
-                         QObject *parent)
+    LinkState &state, LinkController &controller, PayloadBuffer &payload, PictureHolder &picture,
+    NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer, QObject *parent)
     : QObject(parent)
     , m_comm(comm)
     , m_sink(sink)
@@ -30,6 +29,7 @@ FlashWriter::FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list
     , m_payload(payload)
     , m_picture(picture)
     , m_responseTimer(responseTimer)
+    , m_pacingTimer(pacingTimer)
 {
 }
 
@@ -44,6 +44,10 @@ int64_t FlashWriter::kilobytesRoundedHalfEven(int64_t bytes)
 
 void FlashWriter::writeToFlash()
 {
+    // A step still due from an earlier write would send the next object without waiting for the
+    // controller to accept this write's first one, and every reply after that would be judged
+    // for the wrong object: a refused object could pass as written.
+    m_pacingTimer.stop();
     if (!m_comm.IsOpen()) {
         m_ui.setStatus(kPortNotOpen);
         return;
@@ -71,8 +75,8 @@ void FlashWriter::uploadStep()
     m_ui.setGaugeProgress(m_gaugeMaximum - m_objectsRemaining);
     if (m_objectsRemaining == 0) {
         m_ui.showMessage(QStringLiteral("Передача успешно завершена. Передано ")
-                         + QString::number(kilobytesRoundedHalfEven(m_state.totalSent))
-                         + QStringLiteral(" кБайт."));
+            + QString::number(kilobytesRoundedHalfEven(m_state.totalSent))
+            + QStringLiteral(" кБайт."));
         m_ui.setGaugeVisible(false);
         return;
     }
@@ -119,11 +123,11 @@ void FlashWriter::uploadStep()
         break;
     case 2:
         uploadFont(path, m_list.cell(row, ColWidth), m_list.cell(row, ColHeight), *number,
-                   proto::kFontFormatMicrochip);
+            proto::kFontFormatMicrochip);
         break;
     case 3:
         uploadFont(path, m_list.cell(row, ColWidth), m_list.cell(row, ColHeight), *number,
-                   proto::kFontFormatMonospace);
+            proto::kFontFormatMonospace);
         break;
     default:
         uploadScript(path, *number);
@@ -197,7 +201,7 @@ void FlashWriter::uploadImage(const QString &path, int32_t number, uint8_t kind)
 }
 
 void FlashWriter::uploadFont(const QString &path, const QString &widthText,
-                             const QString &heightText, int32_t number, uint8_t format)
+    const QString &heightText, int32_t number, uint8_t format)
 {
     if (!portReady() || !numberInRange(number))
         return;

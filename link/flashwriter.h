@@ -20,18 +20,19 @@ class FlashWriter : public QObject
     Q_OBJECT
 public:
     FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
-                LinkState &state, LinkController &controller, PayloadBuffer &payload,
-                PictureHolder &picture, NonRestartingTimer &responseTimer,
-                QObject *parent = nullptr);
+        LinkState &state, LinkController &controller, PayloadBuffer &payload,
+        PictureHolder &picture, NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer,
+        QObject *parent = nullptr);
 
-    // The "Записать во флэш" button: starts over from row 1 whatever is under way.
+    // The "Записать во флэш" button: starts over from row 1 whatever is under way, including the
+    // pause after an accepted object, whose step would otherwise run as well.
     void writeToFlash();
     // One object: run by writeToFlash and then at each expiry of the pacing timer.
     void uploadStep();
 
     void uploadImage(const QString &path, int32_t number, uint8_t kind);
     void uploadFont(const QString &path, const QString &widthText, const QString &heightText,
-                    int32_t number, uint8_t format);
+        int32_t number, uint8_t format);
     void uploadScript(const QString &path, int32_t number);
 
     int currentRow() const { return m_currentRow; }
@@ -57,6 +58,7 @@ private:
     PayloadBuffer &m_payload;
     PictureHolder &m_picture;
     NonRestartingTimer &m_responseTimer;
+    NonRestartingTimer &m_pacingTimer;
     int m_gaugeMaximum = 0;
     int m_currentRow = 1;
     int m_objectsRemaining = 0;

@@ -2,6 +2,7 @@
 
 #include "common/numparse.h"
 #include "common/operatorui.h"
+#include "link/commsink.h"
 #include "link/protocol.h"
 #include "objlist/objectlist.h"
 #include "serial/vacomm.h"
@@ -14,13 +15,13 @@ namespace {
 const QString kPortNotOpen = QStringLiteral("Порт для связи не открыт. Передача невозможна");
 }
 
-LinkController::LinkController(TVaComm &comm, proto::FrameSink &sink, ObjectList &list,
-                               OperatorUi &ui, LinkState &state, ReplyBuffer &reply,
-                               NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer,
-                               QObject *parent)
+LinkController::LinkController(TVaComm &comm, proto::FrameSink &sink, ByteSource &source,
+    ObjectList &list, OperatorUi &ui, LinkState &state, ReplyBuffer &reply,
+    NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer, QObject *parent)
     : QObject(parent)
     , m_comm(comm)
     , m_sink(sink)
+    , m_source(source)
     , m_list(list)
     , m_ui(ui)
     , m_state(state)
@@ -116,7 +117,7 @@ void LinkController::outputSelectedObject()
         break;
     }
     m_ui.setStatus(QStringLiteral("Команда на вывод объекта ") + QString::number(*number)
-                   + QStringLiteral(" отправлена"));
+        + QStringLiteral(" отправлена"));
 }
 
 void LinkController::finish()
@@ -133,7 +134,7 @@ void LinkController::onBytesReceived(int32_t count)
     std::array<uint8_t, ReplyBuffer::kCapacity> scratch;
     while (count > 0) {
         const int32_t want = std::min<int32_t>(count, int32_t(scratch.size()));
-        const int32_t got = m_comm.ReadBytes(scratch.data(), want);
+        const int32_t got = m_source.ReadBytes(scratch.data(), want);
         if (got <= 0)
             break;
         m_reply.append(scratch.data(), got);
@@ -148,8 +149,7 @@ void LinkController::onBytesReceived(int32_t count)
         if (m_reply.complete()) {
             const ScreenResolution r = connectionCheckResolution(m_reply);
             m_ui.setStatus(QStringLiteral("Тарвикс на связи. Разрешение экрана: ")
-                           + QString::number(r.first) + QLatin1Char('x')
-                           + QString::number(r.second));
+                + QString::number(r.first) + QLatin1Char('x') + QString::number(r.second));
             m_ui.setConnected(true);
             finish();
         }

@@ -14,6 +14,7 @@
 namespace ormelin {
 
 class TVaComm;
+class ByteSource;
 class ObjectList;
 class OperatorUi;
 namespace proto {
@@ -28,8 +29,8 @@ inline constexpr uint8_t kFillerRetries = 5;
 struct LinkState
 {
     uint8_t commandInProgress = 0; // command code whose reply is awaited; 0 = none
-    uint8_t retriesLeft = 0;       // filler frames still allowed for that command
-    bool errorFlag = false;        // set by a failed upload step or a refused operation
+    uint8_t retriesLeft = 0; // filler frames still allowed for that command
+    bool errorFlag = false; // set by a failed upload step or a refused operation
     // Payload bytes queued during the current write to flash. Wider than the 32 bits a full
     // table of the largest objects would overflow (1320 x 1.9 MB).
     int64_t totalSent = 0;
@@ -39,9 +40,11 @@ class LinkController : public QObject
 {
     Q_OBJECT
 public:
-    LinkController(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
-                   LinkState &state, ReplyBuffer &reply, NonRestartingTimer &responseTimer,
-                   NonRestartingTimer &pacingTimer, QObject *parent = nullptr);
+    // Frames go out through `sink` and replies are read from `source`; the program binds both to
+    // `comm`, which the controller opens, purges and closes.
+    LinkController(TVaComm &comm, proto::FrameSink &sink, ByteSource &source, ObjectList &list,
+        OperatorUi &ui, LinkState &state, ReplyBuffer &reply, NonRestartingTimer &responseTimer,
+        NonRestartingTimer &pacingTimer, QObject *parent = nullptr);
 
     // Closes whatever port is open, opens the one named, and checks the connection.
     void selectPort(const QString &portText);
@@ -66,6 +69,7 @@ private:
 
     TVaComm &m_comm;
     proto::FrameSink &m_sink;
+    ByteSource &m_source;
     ObjectList &m_list;
     OperatorUi &m_ui;
     LinkState &m_state;

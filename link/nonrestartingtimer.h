@@ -8,6 +8,8 @@ namespace ormelin {
 // The link's timers act once per start, and starting one that is already running must not push
 // its expiry back: a stream of transmit-empty events during a long payload would otherwise keep
 // deferring the response timeout. QTimer::start() restarts, so every start goes through here.
+// The timers are precise: a coarse one may expire up to 5% early, which would cut the
+// controller's 300 ms short.
 class NonRestartingTimer : public QObject
 {
     Q_OBJECT
@@ -16,6 +18,7 @@ public:
         : QObject(parent)
     {
         m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(interval);
         connect(&m_timer, &QTimer::timeout, this, &NonRestartingTimer::expired);
     }
