@@ -18,6 +18,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
@@ -50,6 +52,8 @@ public:
         m_process.setProgram(program());
         m_process.setArguments(args);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test that crashes or is killed by its timeout takes its simulator with it.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_process.start();
         if (!m_process.waitForStarted(10000)) {
             m_error = QStringLiteral("cannot start ") + program();

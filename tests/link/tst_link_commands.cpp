@@ -1,0 +1,377 @@
+// The link controller's commands end to end: the window's operations on a real serial component,
+// through a pseudo-terminal, to tarviks-sim, and the simulator's answers back.
+#include "common/numparse.h"
+#include "link/protocol.h"
+#include "link_rig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace ormelin;
+using linktest::le16;
+
+namespace {
+
+constexpr int kWait = 5000;
+
+// Frame lines of the simulator's log as "<name> <hex>".
+QStringList frames(const SimProcess &sim)
+{
+    QStringList out;
+    for (const QString &line : sim.log(QStringLiteral("frame")))
+        out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
+                + line.section(QStringLiteral("hex="), 1);
+    return out;
+}
+
+QString frame(const char *name, const QByteArray &hex)
+{
+    return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
+}
+
+const QString kCheckFrame = frame("connection-check", "aaaa0b0b");
+// "Удалить объекты" in Windows-1251.
+const QByteArray kEraseText = "d3e4e0ebe8f2fc20eee1fae5eaf2fb";
+
+} // namespace
+
+class TestLinkCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set"); }
+
+    void selectPortChecksConnection_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("resolution");
+        QTest::newRow("plain") << QStringList() << "320x240";
+        QTest::newRow("shifted") << QStringList { "--shifted" } << "320x240";
+        QTest::newRow("other screen")
+            << QStringList { "--resolution", "480x272", "--shifted" } << "480x272";
+    }
+    void selectPortChecksConnection()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, resolution);
+        LinkRig rig;
+        QVERIFY(rig.start(args));
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.sim.port()));
+        QCOMPARE(int(rig.link.state().commandInProgress), int(proto::kConnectionCheck));
+        QVERIFY(rig.link.responseTimer().isActive());
+
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ui.connected, kWait);
+        QCOMPARE(rig.ui.statuses,
+            QStringList({ QStringLiteral("Порт %1 открыт").arg(rig.sim.port()),
+                QStringLiteral("Тарвикс на связи. Разрешение экрана: ") + resolution }));
+        QCOMPARE(int(rig.link.state().commandInProgress), 0);
+        QCOMPARE(rig.link.reply().count(), 0);
+        QVERIFY(!rig.link.responseTimer().isActive());
+        QCOMPARE(frames(rig.sim), QStringList { kCheckFrame });
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // The open port is closed and opened again, and the connection checked anew; the indicator is
+    // not touched by the selection itself.
+    void selectPortAgainReopens()
+    {
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        rig.ui.statuses.clear();
+        rig.link.selectPort(rig.sim.port());
+        QVERIFY(rig.ui.connected);
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.sim.port()));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.statuses.size(), 2, kWait);
+        QCOMPARE(
+            rig.ui.statuses.last(), QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240"));
+        QCOMPARE(frames(rig.sim), QStringList({ kCheckFrame, kCheckFrame }));
+        QStringList sessions;
+        for (const QString &line : rig.sim.log()) {
+            if (line.startsWith(QLatin1String("open ")) || line.startsWith(QLatin1String("close ")))
+                sessions << line;
+        }
+        QCOMPARE(sessions, QStringList({ "open clients=1", "close clients=0", "open clients=1" }));
+    }
+
+    void selectPortFails_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("reasonStart");
+        QTest::newRow("missing") << false << "Specified device not found (";
+        QTest::newRow("held by another program") << true << "Can't open specified device ";
+    }
+    void selectPortFails()
+    {
+        QFETCH(bool, busy);
+        QFETCH(QString, reasonStart);
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        TVaComm other;
+        QString name = rig.files.filePath(QStringLiteral("ttyMissing"));
+        if (busy) {
+            // The link gives its port up, another program takes it, and the link wants it back.
+            rig.link.selectPort(name);
+            other.SetDeviceName(rig.sim.port());
+            other.Open();
+            QVERIFY(other.IsOpen());
+            name = rig.sim.port();
+        }
+
+        rig.link.selectPort(name);
+        QVERIFY(!rig.comm.IsOpen());
+        QCOMPARE(rig.ui.status(), QStringLiteral("Не могу открыть порт ") + name);
+        const QString reason = rig.link.controller().openFailureText();
+        QVERIFY2(reason.startsWith(reasonStart + name), qPrintable(reason));
+        QCOMPARE(rig.ui.statusDetail, reason);
+        QVERIFY(rig.failures.isEmpty());
+        QVERIFY(rig.ui.connected); // selecting a port leaves the indicator alone
+
+        // Everything later finds the port closed.
+        rig.ui.statuses.clear();
+        rig.link.controller().connectionCheck();
+        rig.link.eraseObjectTable();
+        QVERIFY(rig.ui.statuses.isEmpty());
+        QVERIFY(!rig.link.responseTimer().isActive());
+        rig.setRow(1, QStringLiteral("5"), TypeScript, rig.file(QStringLiteral("s"), "x"));
+        rig.link.outputSelectedObject();
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт для связи не открыт. Передача невозможна"));
+        QVERIFY(rig.link.state().errorFlag);
+        rig.writeToFlash();
+        QCOMPARE(rig.ui.statuses.size(), 2);
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт для связи не открыт. Передача невозможна"));
+        QVERIFY(rig.ui.gaugeVisibility.isEmpty());
+
+        // A later successful selection clears the reason.
+        other.Close();
+        rig.link.selectPort(rig.sim.port());
+        QVERIFY(rig.comm.IsOpen());
+        QVERIFY(rig.link.controller().openFailureText().isEmpty());
+        QVERIFY(rig.ui.statusDetail.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            frames(rig.sim), QStringList({ kCheckFrame, kCheckFrame }), kWait);
+    }
+
+    // One filler about 300 ms after the check, then the link waits without limit.
+    void connectionCheckWithoutReply()
+    {
+        LinkRig rig;
+        QSignalSpy expiries(&rig.link.responseTimer(), &NonRestartingTimer::expired);
+        QVERIFY(rig.start({ "--silent" }));
+        QVERIFY(expiries.wait(kWait));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.log(QStringLiteral("filler")).size(), 1, kWait);
+        QVERIFY(!expiries.wait(1000));
+        QCOMPARE(expiries.size(), 1);
+
+        const auto log = rig.sim.timedLog();
+        QStringList kinds;
+        double checkAt = 0, fillerAt = 0;
+        for (const auto &[t, text] : log) {
+            const QString kind = text.section(QLatin1Char(' '), 0, 0);
+            if (kind == QLatin1String("frame"))
+                checkAt = t;
+            if (kind == QLatin1String("filler"))
+                fillerAt = t;
+            if (kind != QLatin1String("start") && kind != QLatin1String("open"))
+                kinds << kind;
+        }
+        QCOMPARE(kinds, QStringList({ "frame", "filler" }));
+        QVERIFY2(fillerAt - checkAt >= 0.25 && fillerAt - checkAt < 1.5,
+            qPrintable(QString::number(fillerAt - checkAt)));
+        QCOMPARE(
+            rig.ui.statuses, QStringList { QStringLiteral("Порт %1 открыт").arg(rig.sim.port()) });
+        QVERIFY(!rig.ui.connected);
+        QCOMPARE(int(rig.link.state().commandInProgress), int(proto::kConnectionCheck));
+        QCOMPARE(int(rig.link.state().retriesLeft), 4);
+    }
+
+    void erase_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("erased") << QStringList() << "Таблица объектов во флэш очищена";
+        QTest::newRow("write-protected")
+            << QStringList { "--protect" } << "Удаление не выполнено: флэш защищена от записи";
+    }
+    void erase()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, status);
+        LinkRig rig;
+        QVERIFY(rig.startConnected(args));
+        rig.link.eraseObjectTable();
+        QCOMPARE(int(rig.link.state().commandInProgress), int(proto::kEraseObjects));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), status, kWait);
+        QCOMPARE(int(rig.link.state().commandInProgress), 0);
+        QVERIFY(!rig.link.responseTimer().isActive());
+        QCOMPARE(frames(rig.sim),
+            QStringList({ kCheckFrame, frame("erase", "aaaad5" + kEraseText + "d5") }));
+        QCOMPARE(rig.sim.log(QStringLiteral("frame")).last().section(QLatin1Char(' '), 2, 3),
+            QStringLiteral("text-ok=1 result=") + (args.isEmpty() ? "erased" : "refused"));
+        QVERIFY(rig.ui.messages.isEmpty());
+    }
+
+    void outputSelectedObject_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("bytes");
+        const auto output = [](const char *name, int code, int n) {
+            const QByteArray c = QByteArray(1, char(code)).toHex();
+            return frame(name, "aaaa" + c + le16(uint32_t(n)) + "00000000" + c);
+        };
+        QTest::newRow("JPEG picture")
+            << int(TypeJpeg) << "7" << QStringList { output("output-image", 0x30, 7) } << 0x30
+            << 10;
+        QTest::newRow("bitmap picture")
+            << int(TypeBitmap) << "$12C" << QStringList { output("output-image", 0x30, 300) }
+            << 0x30 << 10;
+        QTest::newRow("script") << int(TypeScript) << "1319"
+                                << QStringList { output("output-script", 0x5A, 1319) } << 0x5A
+                                << 10;
+        // "Шрифт номер 12" in Windows-1251.
+        const QByteArray text = "d8f0e8f4f220edeeece5f020"
+                                "3132";
+        const QStringList sample { frame("font-sample-1", "aaaa40" + le16(12) + "40"),
+            frame("font-sample-2", "aa3a000000003a"),
+            frame("font-sample-3", "aa4949" + text + "00") };
+        QTest::newRow("Microchip font")
+            << int(TypeMicrochipFont) << "12" << sample << 0x49 << 6 + 7 + 3 + 14 + 1;
+        QTest::newRow("monospace font")
+            << int(TypeMonoFont) << "12" << sample << 0x49 << 6 + 7 + 3 + 14 + 1;
+    }
+    void outputSelectedObject()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, number);
+        QFETCH(QStringList, expected);
+        QFETCH(int, command);
+        QFETCH(int, bytes);
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        rig.setRow(1, QStringLiteral("99"), TypeScript, QStringLiteral("unused"));
+        rig.setRow(
+            2, number, type, QStringLiteral("unused"), QStringLiteral("8"), QStringLiteral("16"));
+        rig.list.selectRow(2);
+        const int emptiedBefore = rig.transmitEmptyEvents;
+
+        rig.link.outputSelectedObject();
+        QCOMPARE(int(rig.link.state().commandInProgress), command);
+        QCOMPARE(rig.ui.status(),
+            QStringLiteral("Команда на вывод объекта %1 отправлена")
+                .arg(parseNumber(number).value()));
+        QTRY_COMPARE_WITH_TIMEOUT(frames(rig.sim).size(), 1 + expected.size(), kWait);
+        QCOMPARE(frames(rig.sim).mid(1), expected);
+        int sent = 0;
+        for (const QString &f : frames(rig.sim).mid(1))
+            sent += f.section(QLatin1Char(' '), 1).size() / 2;
+        QCOMPARE(sent, bytes);
+
+        // No reply is awaited: the line's falling silent starts no timer.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.transmitEmptyEvents > emptiedBefore, kWait);
+        QVERIFY(!rig.link.responseTimer().isActive());
+        QCOMPARE(int(rig.link.state().commandInProgress), command);
+    }
+
+    void outputSelectedObjectRefuses_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("typeText");
+        QTest::addColumn<QString>("status"); // empty: nothing at all
+        QTest::newRow("free row") << ""
+                                  << "Скрипт"
+                                  << "";
+        QTest::newRow("unknown type") << "5"
+                                      << "Скрипт "
+                                      << "Неизвестный тип объекта";
+        QTest::newRow("bad number") << "5 "
+                                    << "Скрипт"
+                                    << "Ошибка в поле \"Номер объекта\"";
+    }
+    void outputSelectedObjectRefuses()
+    {
+        QFETCH(QString, number);
+        QFETCH(QString, typeText);
+        QFETCH(QString, status);
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        rig.ui.statuses.clear();
+        rig.list.setCell(1, ColNumber, number);
+        rig.list.setCell(1, ColType, typeText);
+        rig.link.outputSelectedObject();
+        QCOMPARE(rig.ui.statuses, status.isEmpty() ? QStringList() : QStringList { status });
+        QCOMPARE(int(rig.link.state().commandInProgress), 0);
+        QCOMPARE(rig.comm.queuedBytes(), 0);
+        QCOMPARE(frames(rig.sim), QStringList { kCheckFrame });
+    }
+
+    // A reply that nobody waits for is thrown away as it arrives, and judges nothing: here the
+    // controller answers a connection check the link did not start.
+    void bytesWhileIdleDiscarded()
+    {
+        LinkRig rig;
+        QVERIFY(rig.startConnected({ "--resolution", "480x272" }));
+        rig.ui.connected = false;
+        rig.ui.statuses.clear();
+        const int before = rig.receiveEvents;
+
+        CommSink line(rig.comm);
+        proto::sendConnectionCheck(line);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.receiveEvents > before, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.comm.pendingDeliveries(), 0, kWait);
+        QCOMPARE(rig.link.reply().count(), 0);
+        QVERIFY(rig.ui.statuses.isEmpty());
+        QVERIFY(!rig.ui.connected);
+
+        // What was thrown away does not stand in front of the next reply.
+        rig.link.controller().connectionCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ui.connected, kWait);
+        QCOMPARE(rig.ui.statuses,
+            QStringList { QStringLiteral("Тарвикс на связи. Разрешение экрана: 480x272") });
+    }
+
+    // Replies cut into pieces and preceded by stray bytes are found whole, for every command
+    // that reads one.
+    void splitRepliesBehindNoise_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("split"); // the pieces are far enough apart to be read apart
+        QTest::addColumn<bool>("noise");
+        QTest::newRow("byte by byte, with noise")
+            << QStringList { "--chunk", "1", "--noise", "--seed", "7" } << true << true;
+        QTest::newRow("three at a time, shifted")
+            << QStringList { "--chunk", "3", "--shifted", "--seed", "8" } << false << false;
+        QTest::newRow("noise only") << QStringList { "--noise", "--seed", "9" } << false << true;
+    }
+    void splitRepliesBehindNoise()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, split);
+        QFETCH(bool, noise);
+        LinkRig rig;
+        QVERIFY(rig.startConnected(args));
+        QCOMPARE(rig.ui.status(), QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240"));
+        if (split)
+            QVERIFY2(rig.receiveEvents >= 2, "the reply came in one piece");
+
+        rig.link.eraseObjectTable();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            rig.ui.status(), QStringLiteral("Таблица объектов во флэш очищена"), kWait);
+
+        rig.setRow(1, QStringLiteral("3"), TypeScript, rig.file(QStringLiteral("s.txt"), "run"));
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
+        QCOMPARE(rig.ui.messages.first(),
+            QStringLiteral("Передача успешно завершена. Передано 0 кБайт."));
+        QVERIFY(rig.sim.log(QStringLiteral("filler")).isEmpty());
+        const QStringList replies = rig.sim.log(QStringLiteral("reply"));
+        QCOMPARE(replies.size(), 3);
+        for (const QString &reply : replies)
+            QCOMPARE(!reply.startsWith(QLatin1String("reply noise=0 ")), noise);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkCommands)
+#include "tst_link_commands.moc"

@@ -1,0 +1,455 @@
+// The write to flash end to end: the object list walked row by row, every frame and payload as
+// the simulator received it, the pacing between objects, the gauge and the completion message,
+// and every way a write ends early.
+#include "link/protocol.h"
+#include "link_rig.h"
+#include "payloadpictures.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <ctime>
+
+using namespace ormelin;
+using linktest::le16;
+using linktest::le24;
+using linktest::le8;
+
+namespace {
+
+constexpr int kWait = 5000;
+// The pause after an accepted object and the response timeout, less what the two clocks'
+// readings can differ by (the simulator stamps a line when its read returns).
+constexpr double kAtLeast300ms = 0.295;
+
+QByteArray jpegFile(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(qRgb(40, 90, 160));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 80);
+    return bytes;
+}
+
+// Bytes of every value, so that payloads hold lead bytes, trailers and reply starts alike.
+QByteArray pattern(int size, int seed)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 37 + seed) & 0xFF);
+    return bytes;
+}
+
+// Upload frame lines of the simulator's log as "<name> <hex>".
+QStringList uploadFrames(const SimProcess &sim)
+{
+    QStringList out;
+    for (const QString &line : sim.log(QStringLiteral("frame"))) {
+        if (line.contains(QLatin1String("-upload ")))
+            out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
+                    + line.section(QStringLiteral("hex="), 1);
+    }
+    return out;
+}
+
+QString frame(const char *name, const QByteArray &hex)
+{
+    return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
+}
+
+QString scriptFrame(int number, int size)
+{
+    return frame("script-upload", "aaaa58" + le16(uint32_t(number)) + le24(uint32_t(size)) + "58");
+}
+
+// Timestamps of the log lines of one kind; uploads only among the frames.
+QList<double> times(const SimProcess &sim, const QString &kind)
+{
+    QList<double> out;
+    for (const auto &[t, text] : sim.timedLog(kind)) {
+        if (kind != QLatin1String("frame") || text.contains(QLatin1String("-upload ")))
+            out << t;
+    }
+    return out;
+}
+
+// On the clock of the simulator's log.
+double monotonicNow()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+QStringList repeated(const QStringList &unit, int times)
+{
+    QStringList out;
+    for (int i = 0; i < times; ++i)
+        out << unit;
+    return out;
+}
+
+const QStringList kOneObject { "frame", "payload", "reply" };
+
+QString completion(int kilobytes)
+{
+    return QStringLiteral("Передача успешно завершена. Передано %1 кБайт.").arg(kilobytes);
+}
+
+} // namespace
+
+class TestLinkUpload : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
+        QVERIFY(!jpegFile(8, 8).isEmpty());
+    }
+
+    // One object of each type, a free row between them and a font with width -1: every frame
+    // as written out here from the frame table, every payload as the file (or the pixels) holds
+    // it, 300 ms between an accepted reply and the next frame, and the completion message.
+    void wholeListEveryType()
+    {
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        const QByteArray jpeg = jpegFile(320, 240);
+        // White, red / (200, 100, 50), (7, 7, 7): FF FF, 1F 00 / 99 19, 00 80 as 16-bit pixels.
+        const QByteArray bmp = payloadtest::bmp24(2, 2, [](int x, int y) {
+            static const payloadtest::Rgb colours[2][2]
+                = { { { 255, 255, 255 }, { 255, 0, 0 } }, { { 200, 100, 50 }, { 7, 7, 7 } } };
+            return colours[y][x];
+        });
+        const QByteArray pixels = QByteArray::fromHex("ffff1f00"
+                                                      "99190080");
+        const QByteArray microchipFont = pattern(700, 1);
+        const QByteArray monoFont = pattern(300, 2);
+        // 7.5 kB in all: reported as 8.
+        const int scriptSize
+            = 7680 - int(jpeg.size() + pixels.size() + microchipFont.size() + monoFont.size());
+        QVERIFY2(scriptSize > 0, "the JPEG file came out too large");
+        const QByteArray script = pattern(scriptSize, 3);
+
+        rig.setRow(1, QStringLiteral("10"), TypeJpeg, rig.file(QStringLiteral("photo.jpg"), jpeg));
+        rig.setRow(2, QStringLiteral("11"), TypeBitmap, rig.file(QStringLiteral("four.bmp"), bmp));
+        rig.setRow(4, QStringLiteral("12"), TypeMicrochipFont,
+            rig.file(QStringLiteral("a.fnt"), microchipFont), QStringLiteral("-1"),
+            QStringLiteral("16"));
+        rig.setRow(5, QStringLiteral("13"), TypeMonoFont,
+            rig.file(QStringLiteral("b.fnt"), monoFont), QStringLiteral("8"), QStringLiteral("12"));
+        rig.setRow(
+            6, QStringLiteral("14"), TypeScript, rig.file(QStringLiteral("run.scr"), script));
+        QVERIFY(rig.list.cell(3, ColNumber).isEmpty());
+        rig.ui.statuses.clear();
+
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, 10000);
+        const double completedBy = monotonicNow();
+        QCOMPARE(rig.ui.messages.first(), completion(8));
+        QVERIFY(rig.failures.isEmpty());
+
+        QCOMPARE(uploadFrames(rig.sim),
+            QStringList({
+                frame("image-upload",
+                    "aaaa31" + le16(10) + le16(320) + le16(240) + "07" + le24(uint32_t(jpeg.size()))
+                        + "31"),
+                frame("image-upload",
+                    "aaaa31" + le16(11) + le16(2) + le16(2) + "00" + le24(8) + "31"),
+                frame("font-upload",
+                    "aaaa41" + le16(12) + "03" + le24(uint32_t(microchipFont.size())) + "ff"
+                        + le8(16) + "41"),
+                frame("font-upload",
+                    "aaaa41" + le16(13) + "00" + le24(uint32_t(monoFont.size())) + le8(8) + le8(12)
+                        + "41"),
+                scriptFrame(14, scriptSize),
+            }));
+        QCOMPARE(rig.sim.dumpFile(QStringLiteral("10.bin")), jpeg);
+        QCOMPARE(rig.sim.dumpFile(QStringLiteral("11.bin")), pixels);
+        QCOMPARE(rig.sim.dumpFile(QStringLiteral("12.bin")), microchipFont);
+        QCOMPARE(rig.sim.dumpFile(QStringLiteral("13.bin")), monoFont);
+        QCOMPARE(rig.sim.dumpFile(QStringLiteral("14.bin")), script);
+        for (const QString &payload : rig.sim.log(QStringLiteral("payload")))
+            QVERIFY2(payload.endsWith(QLatin1String(" result=stored")), qPrintable(payload));
+
+        // Each object only after the previous one was accepted and 300 ms more have passed.
+        QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, 5));
+        const QList<double> sent = times(rig.sim, QStringLiteral("frame"));
+        const QList<double> replies = times(rig.sim, QStringLiteral("reply"));
+        for (int i = 0; i + 1 < sent.size(); ++i)
+            QVERIFY2(sent[i + 1] - replies[i + 1] >= kAtLeast300ms,
+                qPrintable(QString::number(sent[i + 1] - replies[i + 1])));
+        QVERIFY(completedBy - replies.last() >= kAtLeast300ms);
+
+        QCOMPARE(rig.ui.gaugeMaximum, 5);
+        QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 1, 2, 3, 4, 5 }));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+        QCOMPARE(rig.ui.statuses,
+            QStringList({ "Передаем объект 10", "Передаем объект 11", "Передаем объект 12",
+                "Передаем объект 13", "Передаем объект 14" }));
+        QCOMPARE(rig.link.state().totalSent, int64_t(7680));
+        QCOMPARE(int(rig.link.state().commandInProgress), 0);
+        QVERIFY(!rig.link.pacingTimer().isActive());
+        QVERIFY(!rig.link.responseTimer().isActive());
+    }
+
+    // Rows 1 and 3 hold objects, row 2 is free; the totals land on the rounding's edges.
+    void freeRowBetween_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<int>("kilobytes");
+        QTest::newRow("1536 bytes") << 1000 << 536 << 2;
+        QTest::newRow("2560 bytes") << 2000 << 560 << 2;
+        QTest::newRow("1535 bytes") << 1000 << 535 << 1;
+    }
+    void freeRowBetween()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(int, kilobytes);
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        rig.setRow(1, QStringLiteral("1"), TypeScript,
+            rig.file(QStringLiteral("1.scr"), pattern(first, 4)));
+        rig.setRow(3, QStringLiteral("3"), TypeScript,
+            rig.file(QStringLiteral("3.scr"), pattern(second, 5)));
+        QCOMPARE(rig.list.rowCount(), 4);
+
+        rig.writeToFlash();
+        QCOMPARE(rig.ui.gaugeMaximum, 2);
+        QCOMPARE(rig.link.writer().objectsRemaining(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(kilobytes) }, kWait);
+        QCOMPARE(
+            uploadFrames(rig.sim), QStringList({ scriptFrame(1, first), scriptFrame(3, second) }));
+        QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 1, 2 }));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+    }
+
+    void onlyFreeRows()
+    {
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        rig.list.setRowCount(4);
+        rig.list.setCell(2, ColType, objectTypeTexts().at(TypeScript));
+        rig.list.setCell(2, ColFile, rig.file(QStringLiteral("s"), "x"));
+        rig.writeToFlash();
+        QCOMPARE(rig.ui.status(), QStringLiteral("Список пуст"));
+        QVERIFY(rig.ui.gaugeVisibility.isEmpty());
+        QCOMPARE(rig.comm.queuedBytes(), 0);
+        QVERIFY(!rig.link.responseTimer().isActive());
+        QVERIFY(uploadFrames(rig.sim).isEmpty());
+    }
+
+    // A row that cannot be sent ends the write with its message and hides the gauge; the object
+    // before it stays written and the one after it is never sent.
+    void badRowEndsWrite_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("typeText");
+        QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("height");
+        QTest::addColumn<QString>("fileName"); // in the rig's directory; not created if "missing"
+        QTest::addColumn<QString>("message"); // "%1" stands for the file's path
+        const QString script = objectTypeTexts().at(TypeScript);
+        const QString mono = objectTypeTexts().at(TypeMonoFont);
+        const QString jpeg = objectTypeTexts().at(TypeJpeg);
+        const QString sizes
+            = QStringLiteral("Ошибка в поле \"Высота символа\" и/или \"Ширина символа\"");
+        QTest::newRow("number 1320") << "1320" << script << ""
+                                     << ""
+                                     << "s"
+                                     << "Неверный номер объекта: 1320";
+        QTest::newRow("number -1") << "-1" << script << ""
+                                   << ""
+                                   << "s"
+                                   << "Неверный номер объекта: -1";
+        QTest::newRow("number does not parse") << "12a" << script << ""
+                                               << ""
+                                               << "s"
+                                               << "Ошибка в поле \"Номер объекта\"";
+        QTest::newRow("unknown type") << "2"
+                                      << "Картинка"
+                                      << ""
+                                      << ""
+                                      << "s"
+                                      << "Неизвестный тип объекта: Картинка";
+        QTest::newRow("font height empty") << "2" << mono << "8"
+                                           << ""
+                                           << "s" << sizes;
+        QTest::newRow("font width does not parse") << "2" << mono << "8 "
+                                                   << "8"
+                                                   << "s" << sizes;
+        QTest::newRow("font width 256") << "2" << mono << "256"
+                                        << "8"
+                                        << "s"
+                                        << "Недопустимая ширина или высота символа";
+        QTest::newRow("font height 256") << "2" << mono << "8"
+                                         << "256"
+                                         << "s"
+                                         << "Недопустимая ширина или высота символа";
+        QTest::newRow("file missing") << "2" << script << ""
+                                      << ""
+                                      << "missing"
+                                      << "Ошибка чтения файла %1";
+        QTest::newRow("folder as file") << "2" << script << ""
+                                        << ""
+                                        << ""
+                                        << "Ошибка чтения файла %1";
+        QTest::newRow("picture of unknown kind") << "2" << jpeg << ""
+                                                 << ""
+                                                 << "p.gif"
+                                                 << "Ошибка чтения изображения %1";
+    }
+    void badRowEndsWrite()
+    {
+        QFETCH(QString, number);
+        QFETCH(QString, typeText);
+        QFETCH(QString, width);
+        QFETCH(QString, height);
+        QFETCH(QString, fileName);
+        QFETCH(QString, message);
+        LinkRig rig;
+        QVERIFY(rig.startConnected());
+        const QString path = fileName == QLatin1String("missing") ? rig.files.filePath(fileName)
+            : fileName.isEmpty()                                  ? rig.files.path()
+                                                                  : rig.file(fileName, "GIF89a");
+        rig.setRow(1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), "one"));
+        rig.setRow(2, number, TypeScript, path, width, height);
+        rig.list.setCell(2, ColType, typeText);
+        rig.setRow(3, QStringLiteral("3"), TypeScript, rig.file(QStringLiteral("3.scr"), "three"));
+
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
+        QCOMPARE(rig.ui.messages.first(),
+            message.contains(QLatin1String("%1")) ? message.arg(path) : message);
+        QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 1 }));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+        QVERIFY(!rig.link.pacingTimer().isActive());
+        QVERIFY(!rig.link.responseTimer().isActive());
+        QCOMPARE(rig.comm.queuedBytes(), 0);
+        QCOMPARE(uploadFrames(rig.sim), QStringList { scriptFrame(1, 3) });
+        QCOMPARE(rig.uploadTraffic(), kOneObject);
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // The controller refuses: a closed write-protection jumper, or a flash that is full.
+    void refusal_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("accepted");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("write-protected") << QStringList { "--protect" } << 0 << "refused-protected";
+        QTest::newRow("flash full")
+            << QStringList { "--capacity", "1500" } << 1 << "refused-capacity";
+    }
+    void refusal()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, accepted);
+        QFETCH(QString, result);
+        LinkRig rig;
+        QVERIFY(rig.startConnected(args));
+        for (int row = 1; row <= 3; ++row)
+            rig.setRow(row, QString::number(row), TypeScript,
+                rig.file(QStringLiteral("%1.scr").arg(row), pattern(1000, row)));
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
+        QCOMPARE(rig.ui.messages.first(),
+            QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от "
+                           "записи."));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+        QCOMPARE(rig.ui.gaugeProgress.size(), accepted + 1);
+        QCOMPARE(rig.ui.status(), QStringLiteral("Передаем объект %1").arg(accepted + 1));
+        QCOMPARE(int(rig.link.state().commandInProgress), 0);
+        QVERIFY(!rig.link.pacingTimer().isActive());
+        QVERIFY(!rig.link.responseTimer().isActive());
+        const QStringList payloads = rig.sim.log(QStringLiteral("payload"));
+        QCOMPARE(payloads.size(), accepted + 1);
+        QVERIFY2(payloads.last().endsWith(QStringLiteral("result=") + result),
+            qPrintable(payloads.last()));
+        QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, accepted + 1));
+    }
+
+    // No reply ever: a filler about 300 ms after each transmission ends, five in all, then the
+    // link gives up, switches the indicator off and hides the gauge.
+    void silentController()
+    {
+        LinkRig rig;
+        QSignalSpy expiries(&rig.link.responseTimer(), &NonRestartingTimer::expired);
+        QVERIFY(rig.start({ "--silent" }));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.log(QStringLiteral("filler")).size(), 1, kWait);
+        expiries.clear();
+        rig.ui.connected = true; // as an earlier check would have left it
+        rig.setRow(1, QStringLiteral("7"), TypeScript,
+            rig.file(QStringLiteral("7.scr"), pattern(4000, 7)));
+        rig.setRow(2, QStringLiteral("8"), TypeScript, rig.file(QStringLiteral("8.scr"), "8"));
+
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), QStringLiteral("Нет ответа от Тарвикса"), kWait);
+        const double gaveUpBy = monotonicNow();
+        QCOMPARE(expiries.size(), 6);
+        QVERIFY(!rig.ui.connected);
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+        QCOMPARE(int(rig.link.state().commandInProgress), 0);
+        QVERIFY(rig.ui.messages.isEmpty());
+
+        // Nothing further: no expiry restarts the timer once the link has given up.
+        QVERIFY(!expiries.wait(1000));
+        QCOMPARE(rig.uploadTraffic(),
+            QStringList({ "frame", "payload", "filler", "filler", "filler", "filler", "filler" }));
+        const QList<double> payloadAt = times(rig.sim, QStringLiteral("payload"));
+        QList<double> fillers = times(rig.sim, QStringLiteral("filler"));
+        fillers.removeFirst();
+        double previous = payloadAt.first();
+        for (double at : fillers) {
+            QVERIFY2(at - previous >= kAtLeast300ms - 0.01 && at - previous < 1.5,
+                qPrintable(QString::number(at - previous)));
+            previous = at;
+        }
+        QVERIFY(gaveUpBy - fillers.last() >= kAtLeast300ms);
+    }
+
+    // Pressing the button again between two objects starts over at row 1; the pause still
+    // running from the first write must not send a second object behind the first.
+    void writeStartsOver()
+    {
+        LinkRig rig;
+        QVERIFY(rig.startConnected({ "--delay", "100" }));
+        for (int row = 1; row <= 3; ++row)
+            rig.setRow(row, QString::number(row), TypeScript,
+                rig.file(QStringLiteral("%1.scr").arg(row), pattern(512, row)));
+        rig.writeToFlash();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.link.pacingTimer().isActive(), kWait);
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(2) }, kWait);
+        QVERIFY(!expiriesPending(rig));
+
+        QCOMPARE(uploadFrames(rig.sim),
+            QStringList({ scriptFrame(1, 512), scriptFrame(1, 512), scriptFrame(2, 512),
+                scriptFrame(3, 512) }));
+        QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, 4));
+        const QList<double> sent = times(rig.sim, QStringLiteral("frame"));
+        const QList<double> replies = times(rig.sim, QStringLiteral("reply"));
+        for (int i = 2; i < sent.size(); ++i)
+            QVERIFY2(sent[i] - replies[i] >= kAtLeast300ms,
+                qPrintable(QString::number(sent[i] - replies[i])));
+        QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 0, 1, 2, 3 }));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, true, false }));
+    }
+
+private:
+    static bool expiriesPending(LinkRig &rig)
+    {
+        return rig.link.pacingTimer().isActive() || rig.link.responseTimer().isActive();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkUpload)
+#include "tst_link_upload.moc"
