@@ -133,7 +133,7 @@ public:
         return out;
     }
 
-    SimProcess sim;
+    SimProcess sim { SimProcess::Launch::Spawn };
     QTemporaryDir files;
     FakeOperator ui;
     ormelin::ObjectList list;

@@ -18,24 +18,39 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/select.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
+
+extern char **environ;
 
 class SimProcess
 {
 public:
-    SimProcess() = default;
+    // How the simulator is started. QProcess forks the test process, which ThreadSanitizer does
+    // not support in a multi-threaded process; the link tests, which run under it, spawn the
+    // simulator with posix_spawn instead. process() belongs to the QProcess way only.
+    enum class Launch { QtProcess, Spawn };
+
+    explicit SimProcess(Launch launch = Launch::QtProcess)
+        : m_launch(launch)
+    {
+    }
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
     ~SimProcess() { stop(); }
 
     static QString program() { return qEnvironmentVariable("ORMELIN_SIM"); }
 
-    // Starts the simulator with `args` plus --log and --dump (and --baud 0 unless the arguments
-    // name a rate), and waits for the port line. False, with the reason in error(), on failure.
+    // Starts the simulator with `args` plus --log and --dump (unless turned off; and --baud 0
+    // unless the arguments name a rate), and waits for the port line. False, with the reason in
+    // error(), on failure.
     bool start(QStringList args = {})
     {
         if (program().isEmpty()) {
@@ -48,46 +63,43 @@ public:
         }
         if (!args.contains(QStringLiteral("--baud")))
             args << QStringLiteral("--baud") << QStringLiteral("0");
-        args << QStringLiteral("--log") << logPath() << QStringLiteral("--dump") << dumpDir();
-        m_process.setProgram(program());
-        m_process.setArguments(args);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // A test that crashes or is killed by its timeout takes its simulator with it.
-        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_process.start();
-        if (!m_process.waitForStarted(10000)) {
-            m_error = QStringLiteral("cannot start ") + program();
-            return false;
-        }
-        QDeadlineTimer deadline(10000);
-        QByteArray out;
-        while (!out.contains('\n') && !deadline.hasExpired()) {
-            if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
-                break;
-            out += m_process.readAllStandardOutput();
-        }
-        const QByteArray line = out.left(out.indexOf('\n'));
-        if (!line.startsWith("port: ")) {
-            m_error = QStringLiteral("no port line, got: ") + QString::fromUtf8(out);
-            return false;
-        }
-        m_port = QString::fromUtf8(line.mid(6));
-        return true;
+        args << QStringLiteral("--log") << logPath();
+        if (m_dump)
+            args << QStringLiteral("--dump") << dumpDir();
+        return m_launch == Launch::Spawn ? spawn(args) : startProcess(args);
     }
 
     // SIGTERM and the exit status; -1 if it did not end in time or crashed.
     int stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
+        if (m_launch == Launch::QtProcess) {
+            if (m_process.state() == QProcess::NotRunning)
+                return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+            m_process.terminate();
+            if (!m_process.waitForFinished(10000)) {
+                m_process.kill();
+                m_process.waitForFinished(10000);
+                return -1;
+            }
             return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-            return -1;
         }
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        if (m_pid <= 0)
+            return m_exitCode;
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        if (!reap(status, 10000)) {
+            ::kill(m_pid, SIGKILL);
+            reap(status, 10000);
+            m_exitCode = -1;
+        } else {
+            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        m_pid = -1;
+        return m_exitCode;
     }
+
+    // Without the dump, the simulator writes no object files (call before start).
+    void setDump(bool on) { m_dump = on; }
 
     QProcess &process() { return m_process; }
     QString error() const { return m_error; }
@@ -135,10 +147,112 @@ public:
     }
 
 private:
+    bool startProcess(const QStringList &args)
+    {
+        m_process.setProgram(program());
+        m_process.setArguments(args);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test that crashes or is killed by its timeout takes its simulator with it.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process.start();
+        if (!m_process.waitForStarted(10000)) {
+            m_error = QStringLiteral("cannot start ") + program();
+            return false;
+        }
+        QDeadlineTimer deadline(10000);
+        QByteArray out;
+        while (!out.contains('\n') && !deadline.hasExpired()) {
+            if (!m_process.waitForReadyRead(int(deadline.remainingTime())))
+                break;
+            out += m_process.readAllStandardOutput();
+        }
+        const QByteArray line = out.left(out.indexOf('\n'));
+        if (!line.startsWith("port: ")) {
+            m_error = QStringLiteral("no port line, got: ") + QString::fromUtf8(out);
+            return false;
+        }
+        m_port = QString::fromUtf8(line.mid(6));
+        return true;
+    }
+
+    bool spawn(const QStringList &args)
+    {
+        if (m_pid > 0) {
+            m_error = QStringLiteral("already started");
+            return false;
+        }
+        std::vector<QByteArray> storage { QFile::encodeName(program()) };
+        for (const QString &a : args)
+            storage.push_back(a.toLocal8Bit());
+        std::vector<char *> argv;
+        for (QByteArray &a : storage)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            m_error = QStringLiteral("no pipe");
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        const int spawned = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        if (spawned != 0) {
+            ::close(out[0]);
+            m_pid = -1;
+            m_error = QStringLiteral("cannot start ") + program();
+            return false;
+        }
+
+        // The first line names the port; the simulator writes nothing more to its output.
+        QDeadlineTimer deadline(10000);
+        QByteArray text;
+        while (!text.contains('\n') && !deadline.hasExpired()) {
+            pollfd p { out[0], POLLIN, 0 };
+            if (::poll(&p, 1, int(deadline.remainingTime())) <= 0)
+                continue;
+            char buffer[512];
+            const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            text.append(buffer, n);
+        }
+        ::close(out[0]);
+        const QByteArray line = text.left(text.indexOf('\n'));
+        if (!line.startsWith("port: ")) {
+            m_error = QStringLiteral("no port line, got: ") + QString::fromUtf8(text);
+            return false;
+        }
+        m_port = QString::fromUtf8(line.mid(6));
+        return true;
+    }
+
+    // Waits up to `ms` for the simulator to end, without running the event loop.
+    bool reap(int &status, int ms)
+    {
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
+            if (r == m_pid || (r < 0 && errno != EINTR))
+                return r == m_pid;
+            if (deadline.hasExpired())
+                return false;
+            const timespec pause { 0, 2000000 };
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+
+    Launch m_launch;
     QTemporaryDir m_dir;
     QProcess m_process;
+    pid_t m_pid = -1;
+    int m_exitCode = -1;
     QString m_port;
     QString m_error;
+    bool m_dump = true;
 };
 
 class PtyClient
