@@ -64,6 +64,11 @@ QString decodeLine(QByteArrayView bytes)
     return text;
 }
 
+bool bytesRoundTrip()
+{
+    return tables() != nullptr;
+}
+
 bool encodeInto(char *out, QStringView text)
 {
     const Tables *t = tables();

@@ -15,6 +15,10 @@ namespace ormelin::cp1251table {
 // The line's text with every CR dropped.
 QString decodeLine(QByteArrayView bytes);
 
+// True when every byte decodes to a character of its own that encodes back to it: bytes read
+// from a file, CRs aside, can then be written again as they are.
+bool bytesRoundTrip();
+
 // Writes the text's bytes, one per character, from `out` on; false, with nothing of it
 // promised, when a character is not in the table. Then appendEncoded() has the answer.
 bool encodeInto(char *out, QStringView text);

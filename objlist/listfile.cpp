@@ -6,34 +6,122 @@
 #include "objlist/cp1251table.h"
 #include "objlist/objectlist.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
-#include <array>
+#include <bit>
+#include <span>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ormelin::listfile {
 namespace {
 
 constexpr char kEndOfFile = '\x1a';
 
-// Reads a file line by line, holding no more of it than the line at hand: a file may go on far
-// beyond the lines anyone asks for. The first 0x1A ends the file wherever it stands.
+// A list file of usual size is read in one piece, a larger one in pieces of this size: a file
+// may go on far beyond its last cell, and what lies there is never wanted.
+constexpr qsizetype kLargestRead = 4 * 1024 * 1024;
+
+qsizetype chunkFor(qint64 fileSize)
+{
+    return qsizetype(std::clamp<qint64>(fileSize, 1, kLargestRead));
+}
+
+// Finds the LFs of a buffer in order. A list is some 6,600 short lines, and looking for each
+// LF on its own costs several times the reading of the file, so the buffer is looked at 16
+// bytes at a time, their LFs kept as bits, compared at once where the processor allows.
+class LineEndFinder
+{
+public:
+    // Looking starts over at `from`, all before it having been looked at.
+    void restartAt(qsizetype from)
+    {
+        m_looked = from;
+        m_hits = 0;
+    }
+
+    // Writes to `lines`, up to `room` of them, the lines ending before `limit`, the first of
+    // them starting at `pos`, and moves `pos` past them; returns how many it wrote. A line is
+    // written without its LF and a CR before that.
+    size_t collect(
+        const char *data, qsizetype &pos, qsizetype limit, QByteArrayView *lines, size_t room)
+    {
+        // Locals, not members, through the loop: every line written could otherwise be taken
+        // for a write to them.
+        qsizetype at = pos;
+        qsizetype looked = m_looked;
+        qsizetype block = m_block;
+        unsigned hits = m_hits;
+        size_t written = 0;
+        for (;;) {
+            for (; hits != 0 && written < room; hits &= hits - 1) {
+                const qsizetype lf = block + std::countr_zero(hits);
+                // For an empty line this looks at its LF: no branch to guess wrong.
+                const bool cr = data[lf - qsizetype(lf > at)] == '\r';
+                lines[written++] = QByteArrayView(data + at, lf - at - qsizetype(cr));
+                at = lf + 1;
+            }
+            if (written == room || looked >= limit)
+                break;
+            block = looked;
+            if (limit - block >= kBlock) {
+                looked = block + kBlock;
+                hits = blockLineEnds(data + block);
+            } else {
+                looked = limit;
+                hits = tailLineEnds(data + block, limit - block);
+            }
+        }
+        pos = at;
+        m_looked = looked;
+        m_block = block;
+        m_hits = hits;
+        return written;
+    }
+
+private:
+    static constexpr qsizetype kBlock = 16;
+
+    // Bit i set for an LF at bytes[i].
+    static unsigned blockLineEnds(const char *bytes)
+    {
+#if defined(__SSE2__)
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))));
+#else
+        return tailLineEnds(bytes, kBlock);
+#endif
+    }
+    static unsigned tailLineEnds(const char *bytes, qsizetype size)
+    {
+        unsigned hits = 0;
+        for (qsizetype i = 0; i < size; ++i)
+            hits |= unsigned(bytes[i] == '\n') << i;
+        return hits;
+    }
+
+    qsizetype m_looked = 0; // bytes before it have been looked at
+    qsizetype m_block = 0; // where the block of m_hits starts
+    unsigned m_hits = 0; // the LFs of that block not yet passed
+};
+
+// Reads a file line by line. A buffer is never changed once a line of it has been handed out,
+// since the list may keep a share of it; the next piece goes into a new buffer that carries
+// over only the line at hand. The first 0x1A ends the file wherever it stands.
 class LineReader
 {
 public:
     LineReader(QIODevice &device, qsizetype chunk)
-        : m_device(&device)
+        : m_device(device)
         , m_chunk(std::max<qsizetype>(chunk, 1))
     {
-    }
-    // Bytes already in memory: nothing is copied.
-    explicit LineReader(QByteArrayView bytes)
-        : m_buffer(QByteArray::fromRawData(bytes.data(), bytes.size()))
-    {
-        findEndOfFile(0);
     }
 
     // At the end of the file (or an 0x1A), and after a read error.
@@ -41,27 +129,45 @@ public:
     {
         if (m_pos < m_limit)
             return false;
-        qsizetype unused = 0;
-        return !refill(unused) || m_pos >= m_limit;
+        return !refill() || m_pos >= m_limit;
     }
     bool failed() const { return m_failed; }
 
-    // The next line as stored, CRs still in it, LF not; empty at the end of the file. Valid
-    // until the next call.
-    QByteArrayView next()
+    // Up to `count` next lines, each without its LF and a CR that ends it (other CRs stay in
+    // it); all of them lie in buffer(). As many come as the buffer holds, at least one unless at
+    // the end of the file. Valid until the next call.
+    std::span<const QByteArrayView> next(qsizetype count)
     {
-        if (atEnd())
+        if (count <= 0 || atEnd())
             return {};
-        qsizetype from = m_pos;
+        // Each line takes one byte at least.
+        const size_t room = size_t(std::min(count, m_limit - m_pos + 1));
+        if (m_lines.size() < room)
+            m_lines.resize(room);
         for (;;) {
-            const qsizetype lf = QByteArrayView(m_buffer).first(m_limit).indexOf('\n', from);
-            if (lf >= 0)
-                return take(lf, lf + 1);
-            from = m_limit;
-            if (!refill(from))
-                return take(m_limit, m_limit); // the last line, or the one an 0x1A cut
+            const size_t got
+                = m_lineEnds.collect(m_buffer.constData(), m_pos, m_limit, m_lines.data(), room);
+            if (got > 0)
+                return std::span(m_lines).first(got);
+            if (!refill()) {
+                // The last line, or one an 0x1A cut.
+                QByteArrayView last = take(m_limit, m_limit);
+                if (last.endsWith('\r'))
+                    last.chop(1);
+                m_lines[0] = last;
+                return std::span(m_lines).first(1);
+            }
         }
     }
+    // The next line; empty at the end of the file.
+    QByteArrayView nextLine()
+    {
+        const std::span<const QByteArrayView> line = next(1);
+        return line.empty() ? QByteArrayView() : line.front();
+    }
+
+    // Holding a share of it keeps the lines handed out valid after the reader moves on.
+    const QByteArray &buffer() const { return m_buffer; }
 
 private:
     QByteArrayView take(qsizetype end, qsizetype next)
@@ -71,42 +177,42 @@ private:
         return line;
     }
 
-    // Bytes from the first 0x1A on are not part of the file.
-    void findEndOfFile(qsizetype from)
+    // Reads another piece after the line at hand, which holds no LF. False at the end of the
+    // file or on an error.
+    bool refill()
     {
-        const qsizetype eof = QByteArrayView(m_buffer).indexOf(kEndOfFile, from);
-        m_limit = eof < 0 ? m_buffer.size() : eof;
-    }
-
-    // Reads another chunk after what the buffer holds, first dropping the lines already
-    // taken; `from` follows the move. False at the end of the file or on an error.
-    bool refill(qsizetype &from)
-    {
-        if (!m_device || m_limit < m_buffer.size())
-            return false;
+        if (m_limit < m_buffer.size())
+            return false; // an 0x1A ended the file
+        const qsizetype carried = m_buffer.size() - m_pos;
+        const qsizetype wanted = std::max(carried + m_chunk, 2 * carried); // long lines in O(n)
         if (m_pos > 0) {
-            m_buffer.remove(0, m_pos);
-            from -= m_pos;
-            m_limit -= m_pos;
+            QByteArray fresh;
+            fresh.reserve(wanted);
+            fresh.append(QByteArrayView(m_buffer).sliced(m_pos));
+            m_buffer = std::move(fresh);
             m_pos = 0;
+        } else if (m_buffer.capacity() < carried + m_chunk) {
+            m_buffer.reserve(wanted);
         }
         const qsizetype held = m_buffer.size();
-        if (m_buffer.capacity() < held + m_chunk)
-            m_buffer.reserve(std::max(held + m_chunk, 2 * held)); // a long line grows in O(n)
         m_buffer.resize(held + m_chunk);
-        const qint64 got = m_device->read(m_buffer.data() + held, m_chunk);
+        const qint64 got = m_device.read(m_buffer.data() + held, m_chunk);
         m_buffer.resize(held + std::max<qint64>(got, 0));
         if (got < 0)
             m_failed = true;
-        findEndOfFile(held);
+        const qsizetype eof = QByteArrayView(m_buffer).indexOf(kEndOfFile, held);
+        m_limit = eof < 0 ? m_buffer.size() : eof;
+        m_lineEnds.restartAt(held);
         return got > 0;
     }
 
-    QIODevice *m_device = nullptr;
+    QIODevice &m_device;
     qsizetype m_chunk = 0;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     qsizetype m_limit = 0; // the first 0x1A in the buffer, else its size
+    LineEndFinder m_lineEnds;
+    std::vector<QByteArrayView> m_lines; // room for what next() hands out
     bool m_failed = false;
 };
 
@@ -147,12 +253,23 @@ bool survivesLineRules(QStringView value)
     return !bad;
 }
 
+// Bytes that can go into a line as they are: none of them ends a line or the file.
+bool plainLineBytes(QByteArrayView bytes)
+{
+    bool bad = false;
+    for (const char b : bytes)
+        bad |= (b == '\n') | (b == '\r') | (b == kEndOfFile);
+    return !bad;
+}
+
 // For lines the table cannot take: the converter has the last word.
-std::optional<QByteArray> encodeSlowly(const std::vector<QStringView> &lines)
+std::optional<QByteArray> encodeSlowly(const std::vector<ObjectList::StoredCell> &lines)
 {
     QByteArray bytes;
-    for (const QStringView line : lines) {
-        if (!cp1251table::appendEncoded(bytes, line))
+    for (const ObjectList::StoredCell &line : lines) {
+        if (line.isEncoded())
+            bytes += line.encoded;
+        else if (!cp1251table::appendEncoded(bytes, line.text))
             return std::nullopt;
         bytes += "\r\n";
     }
@@ -186,23 +303,18 @@ ReadResult readLines(LineReader &lines, ObjectList &list, int offset)
 {
     static const QByteArray header = encodedOrEmpty(headerLine());
     static const QByteArray version = encodedOrEmpty(versionLine());
-    static const std::array<QByteArray, kObjectTypeCount> typeBytes = [] {
-        std::array<QByteArray, kObjectTypeCount> encoded;
-        for (int i = 0; i < kObjectTypeCount; ++i)
-            encoded[size_t(i)] = encodedOrEmpty(objectTypeTexts()[i]);
-        return encoded;
-    }();
     if (header.isEmpty())
         return ReadResult::ReadError; // no converter: nothing could match
 
     offset = std::max(offset, 0);
-    const bool headerOk = lineEquals(lines.next(), header);
+    const bool headerOk = lineEquals(lines.nextLine(), header);
     if (!headerOk || lines.failed())
         return ReadResult::ReadError;
-    const bool versionOk = lineEquals(lines.next(), version);
+    const bool versionOk = lineEquals(lines.nextLine(), version);
     if (!versionOk || lines.failed())
         return ReadResult::ReadError;
-    const std::optional<std::int32_t> count = parseNumber(cp1251table::decodeLine(lines.next()));
+    const std::optional<std::int32_t> count
+        = parseNumber(cp1251table::decodeLine(lines.nextLine()));
     if (lines.failed())
         return ReadResult::ReadError;
     if (!count)
@@ -213,27 +325,21 @@ ReadResult readLines(LineReader &lines, ObjectList &list, int offset)
         return ReadResult::ReadError;
 
     list.setRowCount(offset + *count);
-    const QStringList &typeTexts = objectTypeTexts();
     ObjectList::Batch batch(list);
-    const int lastRow = offset + *count - 1;
-    for (int row = offset + 1; row <= lastRow; ++row) {
-        for (int column = 0; column < kColumnCount; ++column) {
-            if (lines.atEnd()) // the cells left keep what they held
-                return lines.failed() ? ReadResult::ReadError : ReadResult::Ok;
-            const QByteArrayView raw = lines.next();
-            if (lines.failed())
-                return ReadResult::ReadError;
-            if (column == ColType) {
-                // Share the one copy of a type text instead of holding 1319 of them.
-                const auto known = std::find_if(typeBytes.begin(), typeBytes.end(),
-                    [&](const QByteArray &t) { return lineEquals(raw, t); });
-                if (known != typeBytes.end()) {
-                    list.setCell(row, column, typeTexts[known - typeBytes.begin()]);
-                    continue;
-                }
-            }
-            list.setCell(row, column, cp1251table::decodeLine(raw));
-        }
+    // The cells are filled in file order, a few hundred at a time: the lines in hand then stay
+    // in the processor's nearest cache.
+    constexpr qsizetype kLinesAtATime = 256;
+    const qsizetype cells = qsizetype(*count - 1) * kColumnCount;
+    for (qsizetype filled = 0; filled < cells;) {
+        if (lines.atEnd()) // the cells left keep what they held
+            return lines.failed() ? ReadResult::ReadError : ReadResult::Ok;
+        const std::span<const QByteArrayView> got
+            = lines.next(std::min(cells - filled, kLinesAtATime));
+        if (lines.failed())
+            return ReadResult::ReadError;
+        list.setCellsEncoded(offset + 1 + int(filled / kColumnCount), int(filled % kColumnCount),
+            lines.buffer(), got);
+        filled += qsizetype(got.size());
     }
     return ReadResult::Ok;
 }
@@ -257,8 +363,12 @@ QString settingsFileName()
 
 ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset)
 {
-    LineReader lines(bytes);
-    return readLines(lines, list, offset);
+    // The list keeps shares of what it reads, so the bytes are copied as they are read rather
+    // than referred to where they lie.
+    QByteArray unowned = QByteArray::fromRawData(bytes.data(), bytes.size());
+    QBuffer device(&unowned);
+    device.open(QIODevice::ReadOnly);
+    return readDevice(device, list, offset, chunkFor(bytes.size()));
 }
 
 ReadResult readDevice(QIODevice &device, ObjectList &list, int offset, qsizetype chunk)
@@ -272,7 +382,7 @@ ReadResult read(const QString &path, ObjectList &list, int offset)
     QFile file(path);
     if (!openForReading(file))
         return ReadResult::ReadError;
-    return readDevice(file, list, offset);
+    return readDevice(file, list, offset, chunkFor(file.size()));
 }
 
 std::optional<QByteArray> encode(const ObjectList &list)
@@ -284,27 +394,45 @@ std::optional<QByteArray> encode(const ObjectList &list)
     static const QString versionLine = listfile::versionLine();
 
     const QString count = QString::number(rowCount);
-    std::vector<QStringView> lines;
+    std::vector<ObjectList::StoredCell> lines;
     lines.reserve(3 + size_t(rowCount - 1) * kColumnCount);
-    lines.insert(lines.end(), { headerLine, versionLine, count });
+    lines.insert(lines.end(), { { headerLine, {} }, { versionLine, {} }, { count, {} } });
     for (int row = 1; row < rowCount; ++row) {
         for (int column = 0; column < kColumnCount; ++column)
-            lines.push_back(list.cellView(row, column));
+            lines.push_back(list.storedCell(row, column));
     }
+    // A loaded cell goes back as the bytes it came from; one that held a CR, or any cell when
+    // the table cannot vouch for the bytes, is decoded and encoded again like a typed one.
+    const bool bytesRoundTrip = cp1251table::bytesRoundTrip();
+    std::vector<QString> decoded;
     qsizetype size = 0;
-    for (const QStringView line : lines) {
-        if (!survivesLineRules(line))
+    for (ObjectList::StoredCell &line : lines) {
+        if (line.isEncoded()) {
+            if (bytesRoundTrip && plainLineBytes(line.encoded)) {
+                size += line.encoded.size() + 2;
+                continue;
+            }
+            // The view stays valid: moving a QString within the vector leaves its characters.
+            decoded.push_back(cp1251table::decodeLine(line.encoded));
+            line = { decoded.back(), {} };
+        }
+        if (!survivesLineRules(line.text))
             return std::nullopt;
-        size += line.size() + 2;
+        size += line.text.size() + 2;
     }
 
     // Windows-1251 has one byte per character, so the size is known before encoding.
     QByteArray bytes(size, Qt::Uninitialized);
     char *out = bytes.data();
-    for (const QStringView line : lines) {
-        if (!cp1251table::encodeInto(out, line))
+    for (const ObjectList::StoredCell &line : lines) {
+        if (line.isEncoded()) {
+            std::copy(line.encoded.begin(), line.encoded.end(), out);
+            out += line.encoded.size();
+        } else if (cp1251table::encodeInto(out, line.text)) {
+            out += line.text.size();
+        } else {
             return encodeSlowly(lines);
-        out += line.size();
+        }
         *out++ = '\r';
         *out++ = '\n';
     }
@@ -323,7 +451,7 @@ std::optional<QString> readSettings()
     if (!openForReading(file))
         return std::nullopt;
     LineReader lines(file, 4096);
-    const QString path = cp1251table::decodeLine(lines.next());
+    const QString path = cp1251table::decodeLine(lines.nextLine());
     if (lines.failed())
         return std::nullopt;
     return path;

@@ -9,8 +9,8 @@
 // the first 0x1A byte ends the file, and a line read at the end of the file is empty.
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QtGlobal>
 #include <QString>
+#include <QtGlobal>
 
 #include <optional>
 
@@ -40,9 +40,13 @@ enum class ReadResult {
 // row or its last entry row away. Paths the file layer cannot take and anything but a regular
 // file are refused before opening. The file is only ever opened for reading.
 ReadResult read(const QString &path, ObjectList &list, int offset);
+// The same over bytes in memory, copied as they are read: they need not outlive the list.
 ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset);
-// The same over an open device, asking it for `chunk` bytes at a time; only the line at hand is
-// held in memory, so a file that goes on past its last cell costs nothing more.
+// The same over an open device, asking it for `chunk` bytes at a time. The list keeps a share
+// of the pieces its cells come from and decodes a cell only when it is read (see
+// ObjectList::setCellsEncoded). Only the line at hand is carried from one piece to the next,
+// and pieces with few cells in them are let go once the load ends: a file that goes on past
+// its last cell costs nothing more.
 ReadResult readDevice(QIODevice &device, ObjectList &list, int offset, qsizetype chunk = 64 * 1024);
 
 // The file's bytes, or nothing when a cell cannot be written so that it reads back the same: a

@@ -1,5 +1,6 @@
 #include "common/filepath.h"
 #include "objlist/changemark.h"
+#include "objlist/cp1251table.h"
 #include "objlist/listdocument.h"
 #include "objlist/listeditor.h"
 #include "objlist/listfile.h"
@@ -102,6 +103,33 @@ void fillRandom(ObjectList &list, int rowCount, quint32 seed)
     for (int r = 1; r < rowCount; ++r)
         for (int c = 0; c < kColumnCount; ++c)
             list.setCell(r, c, randomCell(rng));
+}
+
+// The bytes of loaded cells in use, over every row a test can have written.
+qsizetype encodedBytesInUse(const ObjectList &list, int rows)
+{
+    qsizetype used = 0;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < kColumnCount; ++c)
+            used += list.storedCell(r, c).encoded.size();
+    }
+    return used;
+}
+
+// A load the plain way, for comparing with: the file split at its LFs, each line decoded on
+// its own into its cell. Only for files without 0x1A, CRs only before LFs and a good header.
+void loadLineByLine(ObjectList &list, const QByteArray &bytes, int offset)
+{
+    QList<QByteArray> lines = bytes.split('\n');
+    if (lines.back().isEmpty())
+        lines.pop_back(); // the file ends after its last LF
+    const int count = cp1251table::decodeLine(lines.value(2)).toInt();
+    list.setRowCount(offset + count);
+    qsizetype next = 3;
+    for (int r = offset + 1; r < offset + count; ++r) {
+        for (int c = 0; c < kColumnCount && next < lines.size(); ++c)
+            list.setCell(r, c, cp1251table::decodeLine(lines[next++]));
+    }
 }
 
 // Lowers the file-size limit of this process for as long as it lives; a write past it fails
@@ -472,6 +500,116 @@ private slots:
         Doc e;
         QVERIFY(!e.load(q));
         QCOMPARE(e.ui.messages, QStringList { readError(q) });
+    }
+
+    // ---- Reading: what a loaded list holds -----------------------------------------------------
+
+    // A loaded list holds the file's bytes, not a string per cell, and no more than that.
+    void loadedListHoldsTheFileOnce()
+    {
+        Doc a;
+        fillRandom(a.list, 1319, 31);
+        const QString p = path(QStringLiteral("held.orm"));
+        QVERIFY(a.save(p));
+        const qsizetype fileSize = QFileInfo(p).size();
+        Doc b;
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY(b.load(p));
+            QVERIFY(b.list.heldEncodedBytes() >= encodedBytesInUse(b.list, 1319));
+            QVERIFY(b.list.heldEncodedBytes() <= fileSize + 1);
+        }
+        for (int r = 1; r < 1319; r += 97)
+            QCOMPARE(b.row(r), a.row(r));
+        QVERIFY(b.list.storedCell(1, ColFile).isEncoded() || b.list.cell(1, ColFile).isEmpty());
+    }
+
+    // Loads and appends one after another, some of files that end early and leave earlier
+    // cells in place: the buffers held stay within four times the bytes the cells use, and
+    // every cell reads as the plain way of reading the same files gives.
+    void loadsAndAppendsStayBounded()
+    {
+        QRandomGenerator rng(41);
+        Doc d;
+        ObjectList expected;
+        const QByteArray header = encodeLines(headerLines("1319"));
+        for (int round = 0; round < 12; ++round) {
+            Doc src;
+            fillRandom(src.list, rng.bounded(2, 300), 100 + round);
+            QByteArray bytes = *listfile::encode(src.list);
+            if (rng.bounded(3) == 0) // mid-line, past the header
+                bytes.truncate(rng.bounded(int(header.size()), int(bytes.size())));
+            const QString p = listFile(QStringLiteral("round%1.orm").arg(round), bytes);
+            const bool append = rng.bounded(2) == 0;
+            loadLineByLine(expected, bytes, append ? expected.rowCount() - 1 : 0);
+            d.ui.openChoices.enqueue(p);
+            if (append)
+                d.document.appendList();
+            else
+                d.document.loadList();
+            QCOMPARE(d.ui.messages, QStringList());
+
+            const int rows = d.list.rowCount() + listfile::kMaxRowCount;
+            QVERIFY(d.list.heldEncodedBytes() <= 4 * encodedBytesInUse(d.list, rows));
+            QCOMPARE(d.list.rowCount(), expected.rowCount());
+            for (int r = 0; r < rows; ++r) {
+                for (int c = 0; c < kColumnCount; ++c)
+                    QCOMPARE(d.list.cell(r, c), expected.cell(r, c));
+            }
+        }
+    }
+
+    // What lies beyond the last cell is never kept, even when it was read with the cells.
+    void bytesAfterTheLastCellAreLetGo()
+    {
+        QByteArray bytes = encodeLines(headerLines("3")
+            + QStringList { "1", "Скрипт", "", "", "a", "2", "Скрипт", "", "", "b" });
+        const QByteArray junk(64, 'j');
+        while (bytes.size() < 3 * 1024 * 1024)
+            bytes += junk + "\r\n";
+        Doc d;
+        QVERIFY(d.load(listFile(QStringLiteral("junk.orm"), bytes)));
+        QCOMPARE(d.row(2), QStringList({ "2", "Скрипт", "", "", "b" }));
+        QVERIFY(d.list.heldEncodedBytes() <= 4 * encodedBytesInUse(d.list, 3));
+        QVERIFY(d.list.heldEncodedBytes() < 4096);
+    }
+
+    // The bytes are copied as they are read: the caller's may go away at once.
+    void bytesReadFromMemoryAreNotReferredTo()
+    {
+        Doc a;
+        fillRandom(a.list, 40, 51);
+        ObjectList list;
+        {
+            QByteArray bytes = *listfile::encode(a.list);
+            QCOMPARE(listfile::readBytes(bytes, list, 0), listfile::ReadResult::Ok);
+            bytes.fill('x');
+        }
+        for (int r = 1; r < 40; ++r) {
+            for (int c = 0; c < kColumnCount; ++c)
+                QCOMPARE(list.cell(r, c), a.list.cell(r, c));
+        }
+    }
+
+    // Cells loaded with a CR inside them are saved without it, like the texts they read as.
+    void loadedCellsSaveAsTheyRead()
+    {
+        const QByteArray head = encodeLines(headerLines("3"));
+        const QByteArray loaded = head
+            + "1\r\na\rb\r\n\r\r\n\r\n\xe0\x98\r\r\n"
+              "2\n\rc\nw\rh\n\r\n\xff";
+        Doc d;
+        QVERIFY(d.load(listFile(QStringLiteral("crs.orm"), loaded)));
+        QCOMPARE(d.row(1), QStringList({ "1", "ab", "", "", QStringLiteral("а\u0098") }));
+        QCOMPARE(d.row(2), QStringList({ "2", "c", "wh", "", "я" }));
+        const QString p = path(QStringLiteral("crs saved.orm"));
+        QVERIFY(d.save(p));
+        Doc typed;
+        typed.list.setRowCount(3);
+        typed.setRow(1, d.row(1));
+        typed.setRow(2, d.row(2));
+        QCOMPARE(listtest::readBytes(p), *listfile::encode(typed.list));
+        QCOMPARE(listtest::readBytes(p),
+            head + "1\r\nab\r\n\r\n\r\n\xe0\x98\r\n2\r\nc\r\nwh\r\n\r\n\xff\r\n");
     }
 
     void readingLeavesTheFileAlone()
