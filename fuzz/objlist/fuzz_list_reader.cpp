@@ -1,12 +1,17 @@
 // The list file reader on arbitrary bytes. The first byte picks the row offset (a load or an
 // append to a list of a few rows) and how many bytes the device hands over at a time; the rest
 // is the file. Beyond not crashing: reading from memory and from a device in small pieces give
-// the same list, the list keeps its header row and one entry row, the selection stays on an
-// entry row, and whatever loads is saved and read back to the same cells.
+// the same list, and so does a plain second reading that splits the file at its LFs and decodes
+// each line on its own; the list keeps its header row and one entry row, the selection stays on
+// an entry row, the load buffers the list holds stay within four times the bytes its cells use,
+// and whatever loads is saved and read back to the same cells.
+#include "common/numparse.h"
+#include "objlist/cp1251table.h"
 #include "objlist/listfile.h"
 #include "objlist/objectlist.h"
 
 #include <QBuffer>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -20,6 +25,59 @@ void check(bool condition)
 {
     if (!condition)
         std::abort();
+}
+
+// The reading rules, the plain way: the file ends at its first 0x1A, lines end at LF, a line
+// is its bytes decoded with every CR dropped, and a line asked for after the last is empty.
+listfile::ReadResult readPlainly(QByteArrayView file, ObjectList &list, int offset)
+{
+    const qsizetype eof = file.indexOf('\x1a');
+    if (eof >= 0)
+        file = file.first(eof);
+    QList<QByteArray> lines = file.toByteArray().split('\n');
+    if (lines.back().isEmpty())
+        lines.pop_back(); // nothing follows the last LF
+    const auto line = [&](qsizetype i) {
+        return i < lines.size() ? cp1251table::decodeLine(lines[i]) : QString();
+    };
+    if (line(0) != listfile::headerLine() || line(1) != listfile::versionLine())
+        return listfile::ReadResult::ReadError;
+    const std::optional<std::int32_t> count = parseNumber(line(2));
+    if (!count)
+        return listfile::ReadResult::FormatError;
+    if (*count <= 0 || *count > listfile::kMaxRowCount || (offset == 0 && *count == 1))
+        return listfile::ReadResult::ReadError;
+    list.setRowCount(offset + *count);
+    qsizetype next = 3;
+    for (int r = offset + 1; r < offset + *count; ++r) {
+        for (int c = 0; c < kColumnCount; ++c) {
+            if (next >= lines.size())
+                return listfile::ReadResult::Ok;
+            list.setCell(r, c, line(next++));
+        }
+    }
+    return listfile::ReadResult::Ok;
+}
+
+bool sameCells(const ObjectList &a, const ObjectList &b, int rows)
+{
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < kColumnCount; ++c) {
+            if (a.cell(r, c) != b.cell(r, c))
+                return false;
+        }
+    }
+    return a.rowCount() == b.rowCount();
+}
+
+bool heldWithinBounds(const ObjectList &list, int rows)
+{
+    qsizetype used = 0;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < kColumnCount; ++c)
+            used += list.storedCell(r, c).encoded.size();
+    }
+    return list.heldEncodedBytes() <= 4 * used;
 }
 
 } // namespace
@@ -42,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ObjectList list;
     prepared(list);
     const listfile::ReadResult result = listfile::readBytes(file, list, offset);
+    const int rows = list.rowCount() + 4;
 
     ObjectList viaDevice;
     prepared(viaDevice);
@@ -49,11 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QBuffer device(&copy);
     device.open(QIODevice::ReadOnly);
     check(listfile::readDevice(device, viaDevice, offset, chunk) == result);
-    check(viaDevice.rowCount() == list.rowCount());
-    for (int r = 0; r <= list.rowCount() + 3; ++r)
-        for (int c = 0; c < kColumnCount; ++c)
-            check(viaDevice.cell(r, c) == list.cell(r, c));
+    check(sameCells(viaDevice, list, rows));
 
+    ObjectList plainly;
+    prepared(plainly);
+    check(readPlainly(file, plainly, offset) == result);
+    check(sameCells(plainly, list, rows));
+
+    check(heldWithinBounds(list, rows));
+    check(heldWithinBounds(viaDevice, rows));
     check(list.rowCount() >= 2);
     check(list.selectedRow() >= 1 && list.selectedRow() < list.rowCount());
     if (result != listfile::ReadResult::Ok)
@@ -71,5 +134,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (int c = 0; c < kColumnCount; ++c)
             check(again.cell(r, c) == list.cell(r, c));
     check(listfile::encode(again) == saved);
+    // The cells loaded are written back as texts typed in would be.
+    ObjectList typed;
+    typed.setRowCount(list.rowCount());
+    for (int r = 1; r < list.rowCount(); ++r)
+        for (int c = 0; c < kColumnCount; ++c)
+            typed.setCell(r, c, list.cell(r, c));
+    check(listfile::encode(typed) == saved);
     return 0;
 }
