@@ -105,17 +105,6 @@ void fillRandom(ObjectList &list, int rowCount, quint32 seed)
             list.setCell(r, c, randomCell(rng));
 }
 
-// The bytes of loaded cells in use, over every row a test can have written.
-qsizetype encodedBytesInUse(const ObjectList &list, int rows)
-{
-    qsizetype used = 0;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < kColumnCount; ++c)
-            used += list.storedCell(r, c).encoded.size();
-    }
-    return used;
-}
-
 // A load the plain way, for comparing with: the file split at its LFs, each line decoded on
 // its own into its cell. Only for files without 0x1A, CRs only before LFs and a good header.
 void loadLineByLine(ObjectList &list, const QByteArray &bytes, int offset)
@@ -515,7 +504,7 @@ private slots:
         Doc b;
         for (int i = 0; i < 5; ++i) {
             QVERIFY(b.load(p));
-            QVERIFY(b.list.heldEncodedBytes() >= encodedBytesInUse(b.list, 1319));
+            QVERIFY(b.list.heldEncodedBytes() >= listtest::encodedBytesInUse(b.list, 1319));
             QVERIFY(b.list.heldEncodedBytes() <= fileSize + 1);
         }
         for (int r = 1; r < 1319; r += 97)
@@ -549,7 +538,7 @@ private slots:
             QCOMPARE(d.ui.messages, QStringList());
 
             const int rows = d.list.rowCount() + listfile::kMaxRowCount;
-            QVERIFY(d.list.heldEncodedBytes() <= 4 * encodedBytesInUse(d.list, rows));
+            QVERIFY(d.list.heldEncodedBytes() <= 4 * listtest::encodedBytesInUse(d.list, rows));
             QCOMPARE(d.list.rowCount(), expected.rowCount());
             for (int r = 0; r < rows; ++r) {
                 for (int c = 0; c < kColumnCount; ++c)
@@ -569,7 +558,7 @@ private slots:
         Doc d;
         QVERIFY(d.load(listFile(QStringLiteral("junk.orm"), bytes)));
         QCOMPARE(d.row(2), QStringList({ "2", "Скрипт", "", "", "b" }));
-        QVERIFY(d.list.heldEncodedBytes() <= 4 * encodedBytesInUse(d.list, 3));
+        QVERIFY(d.list.heldEncodedBytes() <= 4 * listtest::encodedBytesInUse(d.list, 3));
         QVERIFY(d.list.heldEncodedBytes() < 4096);
     }
 

@@ -3,6 +3,7 @@
 #include "objlist/objectlist.h"
 
 #include "fakeoperator.h"
+#include "listtestutil.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -36,17 +37,6 @@ QStringList rowTexts(const ObjectList &list, int row)
     for (int c = 0; c < kColumnCount; ++c)
         texts << list.cell(row, c);
     return texts;
-}
-
-// The bytes of the loaded cells of rows 0 .. rows - 1.
-qsizetype encodedBytesInUse(const ObjectList &list, int rows)
-{
-    qsizetype used = 0;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < kColumnCount; ++c)
-            used += list.storedCell(r, c).encoded.size();
-    }
-    return used;
 }
 
 } // namespace
@@ -320,7 +310,7 @@ private slots:
             for (int r = 0; r < 30; ++r)
                 QCOMPARE(rowTexts(loaded, r), rowTexts(typed, r));
             QCOMPARE(loadedSignals, typedSignals);
-            QVERIFY(loaded.heldEncodedBytes() <= 4 * encodedBytesInUse(loaded, 30));
+            QVERIFY(loaded.heldEncodedBytes() <= 4 * listtest::encodedBytesInUse(loaded, 30));
         }
     }
 
@@ -388,7 +378,7 @@ private slots:
             for (int c = 0; c < kColumnCount; ++c) {
                 const bool wasHeld = list.heldEncodedBytes() > 0;
                 list.setCell(r, c, QStringLiteral("typed %1").arg(++written));
-                QVERIFY(list.heldEncodedBytes() <= 4 * encodedBytesInUse(list, 21));
+                QVERIFY(list.heldEncodedBytes() <= 4 * listtest::encodedBytesInUse(list, 21));
                 if (wasHeld && list.heldEncodedBytes() == 0) {
                     // The cells left have their texts, and are texts now.
                     for (int i = written; i < 100; ++i) {
