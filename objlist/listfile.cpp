@@ -49,7 +49,7 @@ public:
 
     // Writes to `lines`, up to `room` of them, the lines ending before `limit`, the first of
     // them starting at `pos`, and moves `pos` past them; returns how many it wrote. A line is
-    // written without its LF and a CR before that.
+    // written without its LF.
     size_t collect(
         const char *data, qsizetype &pos, qsizetype limit, QByteArrayView *lines, size_t room)
     {
@@ -63,9 +63,7 @@ public:
         for (;;) {
             for (; hits != 0 && written < room; hits &= hits - 1) {
                 const qsizetype lf = block + std::countr_zero(hits);
-                // For an empty line this looks at its LF: no branch to guess wrong.
-                const bool cr = data[lf - qsizetype(lf > at)] == '\r';
-                lines[written++] = QByteArrayView(data + at, lf - at - qsizetype(cr));
+                lines[written++] = QByteArrayView(data + at, lf - at);
                 at = lf + 1;
             }
             if (written == room || looked >= limit)
@@ -133,9 +131,9 @@ public:
     }
     bool failed() const { return m_failed; }
 
-    // Up to `count` next lines, each without its LF and a CR that ends it (other CRs stay in
-    // it); all of them lie in buffer(). As many come as the buffer holds, at least one unless at
-    // the end of the file. Valid until the next call.
+    // Up to `count` next lines, each as stored, CRs still in it, LF not; all of them lie in
+    // buffer(). As many come as the buffer holds, at least one unless at the end of the file.
+    // Valid until the next call.
     std::span<const QByteArrayView> next(qsizetype count)
     {
         if (count <= 0 || atEnd())
@@ -150,11 +148,7 @@ public:
             if (got > 0)
                 return std::span(m_lines).first(got);
             if (!refill()) {
-                // The last line, or one an 0x1A cut.
-                QByteArrayView last = take(m_limit, m_limit);
-                if (last.endsWith('\r'))
-                    last.chop(1);
-                m_lines[0] = last;
+                m_lines[0] = take(m_limit, m_limit); // the last line, or one an 0x1A cut
                 return std::span(m_lines).first(1);
             }
         }
@@ -408,6 +402,8 @@ std::optional<QByteArray> encode(const ObjectList &list)
     qsizetype size = 0;
     for (ObjectList::StoredCell &line : lines) {
         if (line.isEncoded()) {
+            if (line.encoded.endsWith('\r'))
+                line.encoded.chop(1); // the CR of the line's CR LF
             if (bytesRoundTrip && plainLineBytes(line.encoded)) {
                 size += line.encoded.size() + 2;
                 continue;

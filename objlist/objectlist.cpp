@@ -147,7 +147,8 @@ void ObjectList::setCellsEncoded(
     m_sourcesChanged = true;
 
     // A load spends most of its time here, on 6,600 cells. Most cells are of rows already
-    // there, hold no text of their own and get a plain line: the inner loop does no more than
+    // there, hold no text of their own and get a line that does not start with a CR (or is
+    // nothing but the CR of a CR LF, which is the empty text): the inner loop does no more than
     // store where their lines are, keeping count of the bytes the cells take from their source
     // and give back to the ones they held (mostly the one buffer of the load before). It calls
     // nothing, so that all it needs stays in registers; anything else goes to
@@ -167,10 +168,14 @@ void ObjectList::setCellsEncoded(
             const QByteArrayView *const runStart = line;
             for (; line != lastLine && cell != lastCell; ++line, ++cell) {
                 const Cell old = *cell;
+                qsizetype size = line->size();
+                if (size > 0 && line->front() == '\r') {
+                    if (size > 1)
+                        break;
+                    size = 0; // the empty line of a CR LF
+                }
                 if (old.source == kOwnText
-                    || (!line->isEmpty()
-                        && (line->front() == '\r' || line->data() < begin
-                            || line->data() + line->size() > end))) {
+                    || (size > 0 && (line->data() < begin || line->data() + size > end))) {
                     break;
                 }
                 // A cell without a source gives back nothing, wherever the count stands.
@@ -181,9 +186,9 @@ void ObjectList::setCellsEncoded(
                     givenBack = 0;
                 }
                 givenBack += old.length;
-                taken += line->size();
-                *cell = { quint32(line->data() - begin), qint32(line->size()),
-                    line->isEmpty() ? kNoText : source };
+                taken += size;
+                *cell
+                    = { quint32(line->data() - begin), qint32(size), size == 0 ? kNoText : source };
             }
             if (line != runStart) {
                 firstWritten = firstWritten < 0 ? at : firstWritten;

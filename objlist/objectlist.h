@@ -74,7 +74,7 @@ public:
 
     // A cell as stored, for writing it out without decoding it: for a cell set by
     // setCellsEncoded() and not written since, its bytes (never empty; any CR in them still
-    // there), else its text. Valid until the list is next changed.
+    // there, the one of a CR LF too), else its text. Valid until the list is next changed.
     struct StoredCell
     {
         QStringView text;
