@@ -320,7 +320,8 @@ bool writeFileAtomically(const fs::path &path, const void *bytes, std::size_t si
     FILE *f = std::fopen(temp.c_str(), "wb");
     if (!f)
         return false;
-    const bool written = std::fwrite(bytes, 1, size, f) == size;
+    // An empty object is a valid upload: nothing to write, and no pointer to write it from.
+    const bool written = size == 0 || std::fwrite(bytes, 1, size, f) == size;
     if (std::fclose(f) != 0 || !written) {
         std::remove(temp.c_str());
         return false;

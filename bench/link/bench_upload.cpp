@@ -365,6 +365,8 @@ int main(int argc, char **argv)
                     "ms (the pseudo-terminal's buffer)\n",
             1000 * ahead[ahead.size() / 2], 1000 * ahead.last());
     std::printf("completion message: %s\n", qPrintable(ui.messages.first()));
+    std::printf("RESULT upload_floor_ratio=%.4f\nRESULT upload_cpu_share=%.4f\n",
+        measured / floor, cpu / measured);
 
     // With --trace: each object's events, in seconds from the simulator reading its frame.
     if (app.arguments().contains(QStringLiteral("--trace"))) {
