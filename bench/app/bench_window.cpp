@@ -6,6 +6,7 @@
 //     an empty queue), so every stall measured is the program's own work.
 // Offscreen platform; prints figures, asserts nothing.
 //   bench_window [--baud RATE]   (default 250000; 0 for a quick run)
+#include "eventwait.h"
 #include "app/mainwindow.h"
 #include "link_simprocess.h"
 #include "objlist/listfile.h"
@@ -27,24 +28,6 @@
 using namespace ormelin;
 
 namespace {
-
-template <class F>
-bool waitFor(F condition, int ms)
-{
-    // A real event loop that sleeps until something happens; the condition is looked at every
-    // 10 ms. (QTest::qWait sleeps between event batches, which would show up as stalls.)
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    poll.start(10);
-    if (!condition())
-        loop.exec();
-    return condition();
-}
 
 double startUpMs(const QTemporaryDir &dir)
 {
@@ -124,7 +107,7 @@ int main(int argc, char *argv[])
     window.show();
     QTest::qWaitForWindowExposed(&window);
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(sim.port());
-    if (!waitFor([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); },
+    if (!waitInEventLoop([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); },
                  10000))
         qFatal("no connection: %s", qPrintable(window.statusText()));
     window.findChild<QLineEdit *>(QStringLiteral("NumEdit"))->setText(QStringLiteral("1"));
@@ -150,7 +133,7 @@ int main(int argc, char *argv[])
     ticker.start();
     last = clock.nsecsElapsed();
     QTimer::singleShot(0, [&] { window.findChild<QPushButton *>(QStringLiteral("WriteBtn"))->click(); });
-    if (!waitFor([&] { return !boxes.texts("message").isEmpty(); }, 600000))
+    if (!waitInEventLoop([&] { return !boxes.texts("message").isEmpty(); }, 600000))
         qFatal("the write did not finish: %s", qPrintable(window.statusText()));
     const double seconds = clock.nsecsElapsed() / 1e9;
     ticker.stop();

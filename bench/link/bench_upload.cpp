@@ -22,6 +22,7 @@
 // that comes between the frame's bytes (the writer drained its queue before the payload was
 // queued) starts the timer at the frame, and its filler also goes out behind the payload.
 // --trace prints every object's events.
+#include "eventwait.h"
 #include "common/failure.h"
 #include "fakeoperator.h"
 #include "link/devicelink.h"
@@ -61,20 +62,6 @@ constexpr int kJpegWidth = 320, kJpegHeight = 240;
 constexpr double kSimBurstSeconds = 0.020;
 // Transmit-empty events this soon after the simulator read a frame came between its bytes.
 constexpr double kEarlyEventWindow = 0.050;
-
-double monotonicSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-double cpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 // Ends the event loop at the completion message, at "Нет ответа от Тарвикса" and at the
 // connection indicator coming on, and notes when.

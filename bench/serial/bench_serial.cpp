@@ -7,6 +7,7 @@
 // Prints: efficiency = wire time (bytes x 11 / 250000) / measured time  (target >= 0.97)
 //         CPU time / wall time of this process during the transfer      (target <= 0.03)
 // It measures and prints; it does not judge.
+#include "eventwait.h"
 #include "serial/vacomm.h"
 
 #include <QCoreApplication>
@@ -35,20 +36,6 @@ constexpr int kBitsPerByte = 11;
 constexpr int kTotalBytes = 1900000; // frame + payload, the write queue's capacity
 constexpr int kFrameBytes = 9;
 constexpr int kReplyBytes = 10;
-
-double monotonicSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-double cpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 uint32_t crc32(const QByteArray &bytes)
 {

@@ -2,6 +2,7 @@
 // simulator's port, writes the demo list (the current directory's ormelin.ini) to flash, answers
 // the completion message, and saves a picture of the window as it then stands.
 #include "app/mainwindow.h"
+#include "eventwait.h"
 #include "windowdriver.h"
 
 #include <QApplication>
@@ -27,29 +28,16 @@ int main(int argc, char *argv[])
     window.show();
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(QString::fromLocal8Bit(argv[1]));
 
-    auto waitFor = [&](auto condition, int ms) {
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (condition())
-                loop.quit();
-        });
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        poll.start(10);
-        if (!condition())
-            loop.exec();
-        return condition();
-    };
-    if (!waitFor([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); }, 10000)) {
+    if (!waitInEventLoop([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); }, 10000)) {
         std::fprintf(stderr, "no connection: %s\n", qPrintable(window.statusText()));
         return 1;
     }
     window.findChild<QPushButton *>(QStringLiteral("WriteBtn"))->click();
-    if (!waitFor([&] { return !boxes.texts("message").isEmpty(); }, 600000)) {
+    if (!waitInEventLoop([&] { return !boxes.texts("message").isEmpty(); }, 600000)) {
         std::fprintf(stderr, "the write did not finish: %s\n", qPrintable(window.statusText()));
         return 1;
     }
-    waitFor([] { return false; }, 300);
+    waitInEventLoop([] { return false; }, 300);
     const QPixmap shot = window.screen()->grabWindow(window.winId());
     if (!shot.save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "cannot save %s\n", argv[2]);

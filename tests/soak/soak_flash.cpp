@@ -4,6 +4,7 @@
 // memory is printed after the first and the last write; built with AddressSanitizer, the leak
 // check runs at exit. Not part of the test suite: scripts/soak runs it.
 //   soak_flash [--writes N] [--seed S]
+#include "eventwait.h"
 #include "fakeoperator.h"
 #include "link/devicelink.h"
 #include "link_simprocess.h"
@@ -50,22 +51,6 @@ long residentKb()
         return -1;
     const QList<QByteArray> fields = f.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
-
-template <class F>
-bool waitFor(F condition, int ms)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    poll.start(5);
-    if (!condition())
-        loop.exec();
-    return condition();
 }
 
 struct Expected
@@ -179,7 +164,7 @@ int main(int argc, char *argv[])
     configureCommForTarviks(comm);
     DeviceLink link(comm, list, ui);
     link.selectPort(sim.port());
-    if (!waitFor([&] { return ui.connected; }, 10000))
+    if (!waitInEventLoop([&] { return ui.connected; }, 10000))
         qFatal("no connection: %s", qPrintable(ui.status()));
 
     long firstRss = -1;
@@ -189,7 +174,7 @@ int main(int argc, char *argv[])
     for (int n = 1; n <= writes; ++n) {
         ui.messages.clear();
         link.writeToFlash();
-        if (!waitFor([&] { return !ui.messages.isEmpty() || !failures.isEmpty(); }, 120000)) {
+        if (!waitInEventLoop([&] { return !ui.messages.isEmpty() || !failures.isEmpty(); }, 120000)) {
             std::printf("write %d did not finish: %s\n", n, qPrintable(ui.status()));
             return 1;
         }
