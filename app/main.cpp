@@ -3,6 +3,11 @@
 #include "common/failure.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +30,35 @@ public:
     }
 };
 
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// Being told to end by the system (logout, shutdown, kill, Ctrl+C in the terminal) is one more
+// way of closing the window: it runs the same shutdown, so a changed list is offered for saving
+// and the settings file is written.
+void closeOnTerminationSignals(QWidget &window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        window.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -32,6 +66,7 @@ int main(int argc, char *argv[])
     OrmelinApplication app(argc, argv);
     QApplication::setApplicationName(ormelin::kApplicationTitle);
     ormelin::TSendForm window;
+    closeOnTerminationSignals(window);
     window.show();
     return app.exec();
 }

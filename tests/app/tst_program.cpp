@@ -1,0 +1,65 @@
+// The program as the operator starts it: the real executable, ended by the system.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "objlist/listfile.h"
+#include "objlist/objectlist.h"
+
+#include <csignal>
+
+namespace {
+// True once the process catches the signal (its handler is installed).
+bool catches(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    }
+    return false;
+}
+} // namespace
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Being told to end (logout, shutdown, kill) runs the window's shutdown: the settings file is
+    // written and the program exits normally.
+    void endsCleanlyOnTerminationSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void endsCleanlyOnTerminationSignals()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        ormelin::ObjectList list;
+        list.setCell(1, ormelin::ColNumber, QStringLiteral("1"));
+        const QString listPath = dir.filePath(QStringLiteral("list.orm"));
+        QVERIFY(ormelin::listfile::write(listPath, list));
+
+        QProcess program;
+        program.setWorkingDirectory(dir.path());
+        program.setProgram(qEnvironmentVariable("ORMELIN_BIN"));
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start();
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), signal), 10000);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("ormelin.ini"))));
+        ::kill(pid_t(program.processId()), signal);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("ormelin.ini"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
