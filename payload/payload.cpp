@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <new>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace ormelin {
 
 PayloadBuffer::PayloadBuffer()
@@ -38,6 +42,33 @@ qint64 readUpTo(QFile &file, uint8_t *into, qint64 capacity)
     return total;
 }
 
+// Opens an object file for reading, provided it is a regular file. Opening a FIFO for reading
+// waits for a writer, possibly forever, and a device or a socket is no object file; the open
+// itself must not wait, and the check is made on what was opened, so that the name cannot be
+// swapped for a FIFO in between. The descriptor stays non-blocking: reads of a regular file
+// never wait anyway, and a kernel file that would (such as /proc/kmsg) fails instead of hanging
+// the window.
+bool openRegularFile(const QString &path, QFile &file)
+{
+    const QByteArray name = encodedPath(path);
+    // A NUL would end the name early and open some other file (a list cell can hold one).
+    if (name.isEmpty() || name.contains('\0'))
+        return false;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 // The text after the last "." of the file name (not of a folder), without the dot.
 QString extensionOf(const QString &path)
 {
@@ -53,8 +84,8 @@ std::optional<int32_t> readFilePayload(const QString &path, PayloadBuffer &buffe
     buffer.setSize(0);
     if (!pathFitsFileLayer(path))
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    QFile file;
+    if (!openRegularFile(path, file))
         return std::nullopt;
     // A longer file is cut at the limit without notice.
     const qint64 count = readUpTo(file, buffer.data(), kMaxFilePayload);
@@ -99,8 +130,8 @@ void PictureHolder::load(const QString &path)
 
     PictureSize size;
     try {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        QFile file;
+        if (!openRegularFile(path, file))
             throw Failure(QStringLiteral("Cannot open file ") + QFileInfo(path).absoluteFilePath());
         // The size is judged once; a file growing meanwhile is read as it was.
         const qint64 expected = file.size();

@@ -44,7 +44,8 @@ private:
 };
 
 // The file's first 1,900,001 bytes into the buffer, its size set to the count. Nothing on any
-// I/O error, including a path too long for the file layer; the caller reports it.
+// I/O error, including a path too long for the file layer and anything but a regular file (a
+// FIFO, a device, a socket, a folder), which is refused without waiting; the caller reports it.
 std::optional<int32_t> readFilePayload(const QString &path, PayloadBuffer &buffer);
 
 // The off-screen picture. Loading takes a new picture only when it succeeds; its width and height
@@ -54,8 +55,8 @@ class PictureHolder
 {
 public:
     // Picture failures (unknown extension, path too long, invalid content) throw PictureError;
-    // a file that cannot be opened or read, a bitmap cut short in its headers or colour table,
-    // and running out of memory throw Failure.
+    // a file that cannot be opened (anything but a regular file counts as such) or read, a
+    // bitmap cut short in its headers or colour table, and running out of memory throw Failure.
     void load(const QString &path);
 
     int width() const { return m_width; }
