@@ -24,6 +24,8 @@ DeviceLink::DeviceLink(TVaComm &comm, ObjectList &list, OperatorUi &ui, QObject 
             m_writer.uploadStep();
         });
     });
+    connect(&m_controller, &LinkController::uploadSettled, this,
+        [this] { guarded([this] { m_writer.onUploadSettled(); }); });
     m_comm.OnRxChar = [this](int32_t count) { m_controller.onBytesReceived(count); };
     m_comm.OnTxEmpty = [this] { m_controller.onTransmitQueueEmpty(); };
 }

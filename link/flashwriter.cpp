@@ -52,6 +52,19 @@ void FlashWriter::writeToFlash()
         m_ui.setStatus(kPortNotOpen);
         return;
     }
+    // The controller answers uploads in the order it receives them, so while an earlier object
+    // is still unanswered, the next reply is that object's. Judged as the reply to the new
+    // write's first object it would shift every verdict by one: the write would be reported
+    // complete before its last object had been answered, even when that object was refused.
+    // A new payload queued behind a long one still going out could also find no room in the
+    // write queue. So the new write waits for that reply (or for the link to give up on it);
+    // its bytes could not have reached the controller before then anyway. A port whose device
+    // has gone will answer nothing: the write starts at once and fails as the line does.
+    if (m_controller.uploadAwaitingReply() && !m_comm.hungUp()) {
+        m_restartHeld = true;
+        return;
+    }
+    m_restartHeld = false;
     m_currentRow = 1;
     m_objectsRemaining = 0;
     for (int row = 1; row < m_list.rowCount(); ++row) {
@@ -68,6 +81,14 @@ void FlashWriter::writeToFlash()
     m_state.errorFlag = false;
     m_state.totalSent = 0;
     uploadStep();
+}
+
+void FlashWriter::onUploadSettled()
+{
+    if (!m_restartHeld)
+        return;
+    m_restartHeld = false;
+    writeToFlash();
 }
 
 void FlashWriter::uploadStep()

@@ -25,8 +25,12 @@ public:
         QObject *parent = nullptr);
 
     // The "Записать во флэш" button: starts over from row 1 whatever is under way, including the
-    // pause after an accepted object, whose step would otherwise run as well.
+    // pause after an accepted object, whose step would otherwise run as well. While an object
+    // sent earlier still awaits its reply, the new write starts as soon as that reply has been
+    // judged or given up, so that the reply is not taken for the new write's first object.
     void writeToFlash();
+    // The link controller is done with an upload's reply: runs a write that was held for it.
+    void onUploadSettled();
     // One object: run by writeToFlash and then at each expiry of the pacing timer.
     void uploadStep();
 
@@ -59,6 +63,7 @@ private:
     PictureHolder &m_picture;
     NonRestartingTimer &m_responseTimer;
     NonRestartingTimer &m_pacingTimer;
+    bool m_restartHeld = false;
     int m_gaugeMaximum = 0;
     int m_currentRow = 1;
     int m_objectsRemaining = 0;

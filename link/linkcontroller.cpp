@@ -60,6 +60,18 @@ void LinkController::beginCommand(uint8_t code)
     m_state.commandInProgress = code;
 }
 
+bool LinkController::uploadAwaitingReply() const
+{
+    switch (m_state.commandInProgress) {
+    case proto::kImageUpload:
+    case proto::kFontUpload:
+    case proto::kScriptUpload:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void LinkController::connectionCheck()
 {
     if (!m_comm.IsOpen())
@@ -167,6 +179,7 @@ void LinkController::onBytesReceived(int32_t count)
             } else {
                 m_pacingTimer.start();
             }
+            emit uploadSettled();
         }
         break;
     case proto::kEraseObjects:
@@ -214,10 +227,13 @@ void LinkController::onResponseTimerExpiry()
         --m_state.retriesLeft;
         return;
     }
+    const bool upload = uploadAwaitingReply();
     m_state.commandInProgress = 0;
     m_ui.setConnected(false);
     m_ui.setStatus(QStringLiteral("Нет ответа от Тарвикса"));
     m_ui.setGaugeVisible(false);
+    if (upload)
+        emit uploadSettled();
 }
 
 } // namespace ormelin

@@ -63,6 +63,14 @@ public:
 
     // Starts a command that awaits a reply: fresh retries, empty reply buffer.
     void beginCommand(uint8_t code);
+    // An upload's reply is still to come: its payload may still be going out, or the controller
+    // has not answered yet and the link has not given up.
+    bool uploadAwaitingReply() const;
+
+signals:
+    // The reply to an upload has been judged (accepted or refused), or the link gave up waiting
+    // for it. Emitted last, once the controller's own handling is done.
+    void uploadSettled();
 
 private:
     void finish();
