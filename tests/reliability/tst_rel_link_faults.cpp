@@ -1,0 +1,281 @@
+// The link when the line misbehaves, end to end through a pseudo-terminal to tarviks-sim: the
+// controller vanishing in the middle of a long payload and coming back, the device node gone
+// and back, the port held by another process, a controller that answers only garbage, late or
+// one byte at a time. Nothing may hang or spin, the operator is told once, and the link works
+// again as soon as the controller does.
+#include "faultrig.h"
+
+#include "link/protocol.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace ormelin;
+using namespace std::chrono_literals;
+using reliability::completion;
+using reliability::pattern;
+
+namespace {
+
+constexpr int kWait = 10000;
+// A whole core for a second would be 1.0; an idle program uses a few milliseconds.
+constexpr double kIdleCpuBound = 0.2;
+
+const QString kNoAnswer = QStringLiteral("Нет ответа от Тарвикса");
+
+// What a port whose far end has gone answers, whichever worker learns it first.
+bool isHangUpFailure(const QString &text)
+{
+    return (text.startsWith(QLatin1String("Write error (5)"))
+               || text.startsWith(QLatin1String("Read error (5)")))
+        && text.endsWith(QLatin1String("Input/output error"));
+}
+
+int count(const QStringList &items, const QString &item)
+{
+    return int(items.count(item));
+}
+
+} // namespace
+
+class TestRelLinkFaults : public QObject
+{
+    Q_OBJECT
+
+    QByteArray m_largest; // a script as large as a payload can be
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
+        m_largest = pattern(kMaxFilePayload, 1);
+    }
+
+    // The controller dies while a 1.9 MB payload is on its way at line rate. The program is
+    // told once, does not spin, keeps its list; once a controller answers on the same path again,
+    // choosing the port again works and the whole payload goes through.
+    void controllerKilledMidUpload()
+    {
+        FaultRig rig;
+        QVERIFY(rig.startSim({ "--baud", "250000" }));
+        QVERIFY(rig.connect());
+        const QString path = rig.file(QStringLiteral("large.scr"), m_largest);
+        rig.setRow(1, QStringLiteral("1200"), TypeScript, path);
+
+        const qint64 pid = rig.sim->process().processId();
+        const qint64 readBefore = reliability::bytesReadBy(pid);
+        QVERIFY(readBefore >= 0);
+        QElapsedTimer transfer;
+        transfer.start();
+        rig.writeToFlash();
+        QCOMPARE(rig.ui.status(), QStringLiteral("Передаем объект 1200"));
+        // A second or so into the payload (22.7 kB/s at 250000 baud).
+        QTRY_VERIFY_WITH_TIMEOUT(reliability::bytesReadBy(pid) - readBefore > 25000, kWait);
+        QVERIFY2(transfer.elapsed() > 800, qPrintable(QString::number(transfer.elapsed())));
+        QVERIFY(rig.comm.queuedBytes() > 1000000); // still far from sent
+        rig.killSim();
+
+        QTRY_COMPARE_WITH_TIMEOUT(rig.failures.size(), 1, kWait);
+        QVERIFY2(isHangUpFailure(rig.failures.first()), qPrintable(rig.failures.first()));
+        QVERIFY(rig.comm.hungUp());
+        const QStringList statusesAfterKill = rig.ui.statuses;
+
+        const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
+        QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
+        // Told once: nothing more reached the operator while the line stayed dead.
+        QCOMPARE(rig.failures.size(), 1);
+        QVERIFY(rig.ui.messages.isEmpty());
+        QCOMPARE(rig.ui.statuses, statusesAfterKill);
+        QCOMPARE(rig.list.cell(1, ColFile), path);
+        QCOMPARE(rig.list.rowCount(), 2);
+
+        // Back on the same path; --baud 0 so that the 1.9 MB do not take 84 s here.
+        QVERIFY(rig.startSim());
+        QVERIFY(rig.connect());
+        QVERIFY(!rig.comm.hungUp());
+        QCOMPARE(rig.ui.status(), QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240"));
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(1855) }, 30000);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("1200.bin")), m_largest);
+        QCOMPARE(rig.failures.size(), 1);
+        QVERIFY(!rig.ui.gaugeVisible);
+    }
+
+    // The controller goes away in good order while the port is open and idle: its device node
+    // disappears with it. The hang-up is told once; choosing the port while the node is gone
+    // says so in the status line; once the node is back, the port opens and a write completes.
+    void deviceNodeVanishesAndReturns()
+    {
+        FaultRig rig;
+        QVERIFY(rig.startSim());
+        QVERIFY(rig.connect());
+        QCOMPARE(rig.sim->stop(), 0);
+        QVERIFY(!QFileInfo::exists(rig.portPath()));
+
+        QTRY_COMPARE_WITH_TIMEOUT(rig.failures.size(), 1, kWait);
+        QVERIFY2(isHangUpFailure(rig.failures.first()), qPrintable(rig.failures.first()));
+        const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
+        QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
+
+        // Commands on the dead line go nowhere and report nothing more.
+        rig.link.controller().connectionCheck();
+        rig.link.eraseObjectTable();
+        QCOMPARE(rig.failures.size(), 1);
+
+        rig.selectPort();
+        QVERIFY(!rig.comm.IsOpen());
+        QCOMPARE(rig.ui.status(), QStringLiteral("Не могу открыть порт ") + rig.portPath());
+        QCOMPARE(rig.ui.statusDetail,
+            QStringLiteral("Specified device not found (%1).").arg(rig.portPath()));
+
+        QVERIFY(rig.startSim());
+        QVERIFY(rig.connect());
+        QVERIFY(rig.ui.statusDetail.isEmpty());
+        rig.setRow(1, QStringLiteral("3"), TypeScript,
+            rig.file(QStringLiteral("3.scr"), pattern(3000, 3)));
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(3) }, kWait);
+        QCOMPARE(rig.failures.size(), 1);
+    }
+
+    // Another program has the port: the selection fails with the serial component's reason in
+    // the status detail, and succeeds once that program has let go.
+    void portHeldByAnotherProcess()
+    {
+        FaultRig rig;
+        QVERIFY(rig.startSim());
+        QProcess holder;
+        holder.start(QStringLiteral(ORMELIN_PORT_HOLDER), { rig.portPath() });
+        QVERIFY(holder.waitForStarted(kWait));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += holder.readAllStandardOutput()).contains("held"), kWait);
+
+        rig.selectPort();
+        QVERIFY(!rig.comm.IsOpen());
+        QCOMPARE(rig.ui.status(), QStringLiteral("Не могу открыть порт ") + rig.portPath());
+        QVERIFY2(rig.ui.statusDetail.startsWith(
+                     QStringLiteral("Can't open specified device %1 (Error ").arg(rig.portPath())),
+            qPrintable(rig.ui.statusDetail));
+        QVERIFY(rig.failures.isEmpty());
+        rig.writeToFlash();
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт для связи не открыт. Передача невозможна"));
+
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(kWait));
+        QCOMPARE(holder.exitCode(), 0);
+        QVERIFY(rig.connect());
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // A controller that answers every frame with bytes that are never a reply: the connection
+    // check gets its one filler and waits; an upload gets five fillers and then gives up. The
+    // reply buffer never holds more than it may, and nothing reaches the failure handler.
+    void garbageOnly()
+    {
+        FaultRig rig;
+        QVERIFY(rig.startSim({ "--garbage" }));
+        rig.selectPort();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("filler")).size(), 1, kWait);
+        QVERIFY(!rig.ui.connected);
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.portPath()));
+
+        rig.setRow(1, QStringLiteral("9"), TypeScript,
+            rig.file(QStringLiteral("9.scr"), pattern(2000, 9)));
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), kNoAnswer, kWait);
+        QCOMPARE(rig.uploadTraffic(),
+            QStringList({ "frame", "payload", "filler", "filler", "filler", "filler", "filler" }));
+        QVERIFY(rig.sim->log(QStringLiteral("junk")).size() >= 2);
+        QVERIFY(rig.link.reply().count() <= ReplyBuffer::kCapacity);
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+        QVERIFY(rig.ui.messages.isEmpty());
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // Replies later than the 300 ms response timer: just inside it nothing extra is sent; just
+    // outside, one filler per object goes out and the write still completes; later than five
+    // fillers can wait, the link gives up with its status, and the reply that comes after that
+    // changes nothing.
+    void lateReplies_data()
+    {
+        QTest::addColumn<QString>("delay");
+        QTest::addColumn<int>("fillersPerObject"); // -1: the link gives up
+        QTest::newRow("inside, 200 ms") << "200" << 0;
+        QTest::newRow("outside, 450 ms") << "450" << 1;
+        QTest::newRow("beyond five fillers, 2500 ms") << "2500" << -1;
+    }
+    void lateReplies()
+    {
+        QFETCH(QString, delay);
+        QFETCH(int, fillersPerObject);
+        FaultRig rig;
+        QVERIFY(rig.startSim({ "--delay", delay }));
+        QVERIFY(rig.connect());
+        for (int row = 1; row <= 3; ++row)
+            rig.setRow(row, QString::number(row), TypeScript,
+                rig.file(QStringLiteral("%1.scr").arg(row), pattern(700, row)));
+
+        rig.writeToFlash();
+        if (fillersPerObject >= 0) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(2) }, 20000);
+            const QStringList traffic = rig.uploadTraffic();
+            QCOMPARE(count(traffic, QStringLiteral("filler")), 3 * fillersPerObject);
+            QCOMPARE(count(traffic, QStringLiteral("payload")), 3);
+            QCOMPARE(count(traffic, QStringLiteral("reply")), 3);
+            for (int row = 1; row <= 3; ++row)
+                QCOMPARE(rig.sim->dumpFile(QStringLiteral("%1.bin").arg(row)), pattern(700, row));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), kNoAnswer, kWait);
+            QVERIFY(!rig.ui.connected);
+            QVERIFY(!rig.ui.gaugeVisible);
+            // The late reply arrives and is thrown away: no next object, no message.
+            QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("reply")).size(), 2, kWait);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.link.reply().count(), 0, kWait);
+            QCOMPARE(rig.uploadTraffic(),
+                QStringList({ "frame", "payload", "filler", "filler", "filler", "filler", "filler",
+                    "reply" }));
+            QCOMPARE(int(rig.link.state().commandInProgress), 0);
+            QVERIFY(!rig.link.pacingTimer().isActive());
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // Replies one byte at a time, behind noise, for every kind of upload: each reply is judged
+    // once its tenth byte is in, and every object arrives whole.
+    void repliesByteByByte()
+    {
+        FaultRig rig;
+        QVERIFY(rig.startSim({ "--chunk", "1", "--noise", "--seed", "7" }));
+        int receiveEvents = 0;
+        const auto received = rig.comm.OnRxChar;
+        rig.comm.OnRxChar = [&](int32_t n) {
+            ++receiveEvents;
+            received(n);
+        };
+        QVERIFY(rig.connect());
+        rig.setRow(
+            1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), pattern(900, 1)));
+        rig.setRow(2, QStringLiteral("2"), TypeMonoFont,
+            rig.file(QStringLiteral("2.fnt"), pattern(1200, 2)), QStringLiteral("8"),
+            QStringLiteral("16"));
+        rig.setRow(3, QStringLiteral("3"), TypeMicrochipFont,
+            rig.file(QStringLiteral("3.fnt"), pattern(300, 3)), QStringLiteral("6"),
+            QStringLiteral("9"));
+        receiveEvents = 0;
+        rig.writeToFlash();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(2) }, kWait);
+        // More receive events than replies: they did come in pieces.
+        QVERIFY2(receiveEvents > 3, qPrintable(QString::number(receiveEvents)));
+        QCOMPARE(count(rig.uploadTraffic(), QStringLiteral("filler")), 0);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("1.bin")), pattern(900, 1));
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("2.bin")), pattern(1200, 2));
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("3.bin")), pattern(300, 3));
+        QVERIFY(rig.failures.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRelLinkFaults)
+#include "tst_rel_link_faults.moc"

@@ -1,0 +1,143 @@
+// The real window when the controller dies in the middle of a 1.9 MB write at line rate: one
+// failure box, a window that stays idle and keeps its list, and, once the controller is back on
+// the same port, a choice of that port and a new write that completes.
+#include "app/mainwindow.h"
+#include "faultrig.h"
+#include "windowdriver.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
+
+using namespace ormelin;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWait = 10000;
+// The box answerer looks every 10 ms; a spinning thread would use the whole second.
+constexpr double kIdleCpuBound = 0.25;
+
+template <class T> T *child(QWidget *w, const char *name)
+{
+    T *c = w->findChild<T *>(QString::fromLatin1(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+void click(QWidget *w, const char *button)
+{
+    QTest::mouseClick(child<QAbstractButton>(w, button), Qt::LeftButton);
+}
+
+void setField(QWidget *w, const char *name, const QString &text)
+{
+    auto *edit = child<QLineEdit>(w, name);
+    edit->selectAll();
+    edit->del();
+    edit->insert(text);
+}
+
+// The port box as the operator uses it: its text replaced, each change selecting that port.
+void choosePort(QWidget *w, const QString &port)
+{
+    auto *box = child<QComboBox>(w, "PortCombo");
+    box->setEditText(QString());
+    box->setEditText(port);
+}
+
+} // namespace
+
+class TestRelWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_startDir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
+        QVERIFY(m_dir.isValid());
+        // The settings file lives in the current folder.
+        m_startDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+    }
+    void cleanupTestCase() { QDir::setCurrent(m_startDir); }
+
+    void controllerKilledMidWrite()
+    {
+        const QString portPath = m_dir.filePath(QStringLiteral("ttyTarviks"));
+        const QByteArray largest = reliability::pattern(kMaxFilePayload, 2);
+        const QString objectPath = m_dir.filePath(QStringLiteral("large.scr"));
+        {
+            QFile f(objectPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(largest), largest.size());
+        }
+
+        auto sim = std::make_unique<SimProcess>();
+        QVERIFY2(sim->start({ "--baud", "250000", "--link", portPath }), qPrintable(sim->error()));
+        BoxAnswerer boxes;
+        TSendForm w;
+        w.show();
+        choosePort(&w, portPath);
+        const QString connected = QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240");
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusText(), connected, kWait);
+
+        setField(&w, "NumEdit", QStringLiteral("1000"));
+        child<QComboBox>(&w, "TypeCombo")->setCurrentIndex(TypeScript);
+        setField(&w, "FNameEdit", objectPath);
+        click(&w, "AddBtn");
+        QCOMPARE(w.objectList().cell(1, ColFile), objectPath);
+
+        const qint64 pid = sim->process().processId();
+        const qint64 readBefore = reliability::bytesReadBy(pid);
+        QVERIFY(readBefore >= 0);
+        QElapsedTimer transfer;
+        transfer.start();
+        click(&w, "WriteBtn");
+        QVERIFY(child<QWidget>(&w, "ProgrBar")->isVisible());
+        // A second or so into the payload (22.7 kB/s at 250000 baud).
+        QTRY_VERIFY_WITH_TIMEOUT(reliability::bytesReadBy(pid) - readBefore > 25000, kWait);
+        QVERIFY2(transfer.elapsed() > 800, qPrintable(QString::number(transfer.elapsed())));
+        QCOMPARE(w.statusText(), QStringLiteral("Передаем объект 1000"));
+        sim->process().kill();
+        QVERIFY(sim->process().waitForFinished(kWait));
+
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("failure").size(), 1, kWait);
+        const QString failure = boxes.texts("failure").first();
+        QVERIFY2(failure.endsWith(QLatin1String("(5), Input/output error."))
+                && (failure.startsWith(QLatin1String("Write error"))
+                    || failure.startsWith(QLatin1String("Read error"))),
+            qPrintable(failure));
+        // The box has been answered and the window is back in its own loop.
+        QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), kWait);
+
+        const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
+        QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(w.statusText(), QStringLiteral("Передаем объект 1000"));
+        QCOMPARE(w.objectList().rowCount(), 2);
+        QCOMPARE(w.objectList().cell(1, ColNumber), QStringLiteral("1000"));
+
+        // The controller is back on the same path (at full speed, so that the test is quick).
+        sim = std::make_unique<SimProcess>();
+        QVERIFY2(sim->start({ "--link", portPath }), qPrintable(sim->error()));
+        choosePort(&w, portPath);
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusText(), connected, kWait);
+        click(&w, "WriteBtn");
+        QTRY_COMPARE_WITH_TIMEOUT(
+            boxes.texts("message"), QStringList { reliability::completion(1855) }, 30000);
+        QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
+        QCOMPARE(sim->dumpFile(QStringLiteral("1000.bin")), largest);
+        QCOMPARE(boxes.texts("failure").size(), 1);
+    }
+};
+
+QTEST_MAIN(TestRelWindow)
+#include "tst_rel_window.moc"
