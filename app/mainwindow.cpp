@@ -391,7 +391,8 @@ void TSendForm::resizeEvent(QResizeEvent *event)
 
 void TSendForm::showMessage(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, boundedBoxText(text),
+                    QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);

@@ -58,7 +58,15 @@ QVariant ObjectListModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
         return QVariant();
-    return m_list.cell(listRow(index.row()), index.column());
+    QString text = m_list.cell(listRow(index.row()), index.column());
+    if (text.size() > kMaxShownLength) {
+        qsizetype keep = kMaxShownLength;
+        if (text.at(keep - 1).isHighSurrogate())
+            --keep;
+        text.truncate(keep);
+        text += QChar(0x2026);
+    }
+    return text;
 }
 
 QVariant ObjectListModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -14,6 +14,10 @@ public:
     explicit ObjectListModel(ObjectList &list, QObject *parent = nullptr);
 
     static constexpr int kRowHeight = 20;
+    // Longer cells are shown cut to this many characters and "…". A cell of megabytes (from a
+    // hand-made list file) would otherwise be laid out whole at every repaint of the grid, for
+    // seconds each time; no column shows more than a few dozen characters.
+    static constexpr int kMaxShownLength = 1000;
     // Display widths in pixels; 0 for a column that does not exist.
     static int columnWidth(int column);
     static QString headerText(int column);

@@ -2,12 +2,14 @@
 // failure box, a window that stays idle and keeps its list, and, once the controller is back on
 // the same port, a choice of that port and a new write that completes.
 #include "app/mainwindow.h"
+#include "common/cp1251.h"
 #include "faultrig.h"
 #include "windowdriver.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -136,6 +138,63 @@ private slots:
         QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
         QCOMPARE(sim->dumpFile(QStringLiteral("1000.bin")), largest);
         QCOMPARE(boxes.texts("failure").size(), 1);
+    }
+
+    // A list file whose cells are megabytes long, loaded through the window's own button and
+    // written: the grid shows it, the write stops at the absurd row with its message, and none
+    // of it freezes the window: every box is up and answered within moments.
+    void absurdListThroughTheWindow()
+    {
+        const QByteArray megabytes(4 * 1024 * 1024, '7');
+        QByteArray bytes
+            = *toCp1251(QStringLiteral("Файл ресурсов для записи во флэш\r\n10\r\n3\r\n"));
+        // Row 1: a type of 4 MB; row 2: a file name of 4 MB.
+        bytes += "1\r\n" + megabytes + "\r\n\r\n\r\nx\r\n";
+        bytes
+            += "2\r\n" + *toCp1251(QStringLiteral("Скрипт")) + "\r\n\r\n\r\n" + megabytes + "\r\n";
+        const QString listPath = m_dir.filePath(QStringLiteral("absurd.orm"));
+        {
+            QFile f(listPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(bytes), bytes.size());
+        }
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        BoxAnswerer boxes;
+        TSendForm w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        choosePort(&w, sim.port());
+        QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);
+
+        QElapsedTimer clock;
+        clock.start();
+        boxes.answers.enqueue({ true, listPath });
+        click(&w, "LoadListBtn");
+        QCOMPARE(w.objectList().rowCount(), 3);
+        QCOMPARE(w.objectList().cell(2, ColFile).size(), megabytes.size());
+        w.grab(); // the grid painted with its absurd cells
+        const qint64 loaded = clock.elapsed();
+
+        clock.restart();
+        click(&w, "WriteBtn");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("message").size(), 1, kWait);
+        const qint64 stopped = clock.elapsed();
+        QVERIFY(boxes.texts("message").first().startsWith(
+            QStringLiteral("Неизвестный тип объекта: 777")));
+        QVERIFY2(loaded < 3000 && stopped < 3000,
+            qPrintable(
+                QStringLiteral("load and paint %1 ms, write %2 ms").arg(loaded).arg(stopped)));
+
+        // Row 1 cleared: the write goes on to row 2 and stops at its file name.
+        w.objectList().clearRow(1);
+        clock.restart();
+        click(&w, "WriteBtn");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("message").size(), 2, kWait);
+        QVERIFY(
+            boxes.texts("message").last().startsWith(QStringLiteral("Ошибка чтения файла 777")));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(boxes.texts("failure").isEmpty());
     }
 };
 
