@@ -404,6 +404,12 @@ int32_t TVaComm::WriteBytes(const void *bytes, int32_t count)
 {
     if (!IsOpen() || count < 0 || (count > 0 && !bytes))
         return 0;
+    // A device that has gone takes nothing more, and its writer frees no room: the bytes are
+    // dropped here rather than kept unsent, and a call that does not fit does not stall the
+    // window for the write timeout to end in a second report. The loss was reported once,
+    // when the device went.
+    if (m_hub->deviceGone())
+        return count;
     const int64_t capacity = m_writer->capacity();
     if (m_writer->queued() + int64_t(count) > capacity) {
         // The writer frees room from its own thread; this thread only watches the count.

@@ -105,7 +105,8 @@ public:
     void SetDtrLine(bool on);
     void SetRtsLine(bool on);
     // Queues all count bytes or none: waits up to WriteTimeout ms for room, without letting the
-    // event loop run, then throws "Output buffer is full. ...". 0 when closed.
+    // event loop run, then throws "Output buffer is full. ...". 0 when closed. Once the device
+    // has gone (hungUp), takes the bytes without queuing them: nothing is sent any more.
     int32_t WriteBytes(const void *bytes, int32_t count);
     bool WriteByte(uint8_t byte);
     // Copies up to count bytes that are waiting, without waiting for more. 0 when closed.

@@ -80,6 +80,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.failures.size(), 1, kWait);
         QVERIFY2(isHangUpFailure(rig.failures.first()), qPrintable(rig.failures.first()));
         QVERIFY(rig.comm.hungUp());
+
+        // Write pressed again on the dead line: it starts over at once (there is no reply to
+        // wait for), does not stall on the write queue the old payload still fills, and reports
+        // nothing more.
+        QElapsedTimer again;
+        again.start();
+        rig.writeToFlash();
+        QVERIFY2(again.elapsed() < 500, qPrintable(QString::number(again.elapsed())));
+        QCOMPARE(rig.ui.status(), QStringLiteral("Передаем объект 1200"));
         const QStringList statusesAfterKill = rig.ui.statuses;
 
         const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
