@@ -9,6 +9,7 @@
 // It measures and prints; it does not judge.
 #include "eventwait.h"
 #include "serial/vacomm.h"
+#include "tools/simcore.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -36,24 +37,6 @@ constexpr int kBitsPerByte = 11;
 constexpr int kTotalBytes = 1900000; // frame + payload, the write queue's capacity
 constexpr int kFrameBytes = 9;
 constexpr int kReplyBytes = 10;
-
-uint32_t crc32(const QByteArray &bytes)
-{
-    static const auto table = [] {
-        std::array<uint32_t, 256> t {};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (char b : bytes)
-        crc = table[(crc ^ uint8_t(b)) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
 
 // The simulator, started by this program and ended by it.
 class Simulator
@@ -221,7 +204,8 @@ int main(int argc, char **argv)
     const double measured = readAt - start;
     const double wall = replyAt - start;
     const double cpu = cpuAtReply - cpuStart;
-    const QByteArray ourCrc = QByteArray::number(crc32(payload), 16).rightJustified(8, '0');
+    const QByteArray ourCrc = QByteArray::number(
+        tarviks::crc32(reinterpret_cast<const uint8_t *>(payload.constData()), size_t(payload.size())), 16).rightJustified(8, '0');
 
     std::printf("  queueing took           %9.3f ms\n", (queuedAt - start) * 1e3);
     std::printf(

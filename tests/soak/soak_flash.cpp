@@ -11,6 +11,7 @@
 #include "objlist/objectlist.h"
 #include "payload/payload.h"
 #include "serial/vacomm.h"
+#include "tools/simcore.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -25,24 +26,6 @@
 using namespace ormelin;
 
 namespace {
-
-uint32_t crc32(const uint8_t *bytes, qsizetype count)
-{
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (qsizetype i = 0; i < count; ++i)
-        crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
 
 long residentKb()
 {
@@ -117,7 +100,7 @@ int main(int argc, char *argv[])
             e.height = picture.height();
             if (type == 1) {
                 e.size = picture.encodePixels(payload);
-                e.crc = crc32(payload.data(), e.size);
+                e.crc = tarviks::crc32(payload.data(), size_t(e.size));
             }
         } else {
             QByteArray bytes(int(rng.bounded(6000)) + (type == 4 ? 0 : 200), Qt::Uninitialized);
@@ -140,7 +123,8 @@ int main(int argc, char *argv[])
             f.open(QIODevice::ReadOnly);
             const QByteArray bytes = f.readAll();
             e.size = bytes.size();
-            e.crc = crc32(reinterpret_cast<const uint8_t *>(bytes.constData()), bytes.size());
+            e.crc = tarviks::crc32(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                                   size_t(bytes.size()));
         }
         list.setCell(row, ColNumber, QString::number(number));
         list.setCell(row, ColType, objectTypeTexts().at(type));
