@@ -7,6 +7,9 @@
 #include "payload/payload.h"
 #include "serial/vacomm.h"
 
+#include <QLocale>
+#include <algorithm>
+
 namespace ormelin {
 
 namespace {
@@ -40,6 +43,25 @@ int64_t FlashWriter::kilobytesRoundedHalfEven(int64_t bytes)
     if (remainder > 512 || (remainder == 512 && (quotient % 2) != 0))
         ++quotient;
     return quotient;
+}
+
+QString FlashWriter::completionSummary(int64_t bytes, int64_t elapsedMs, double lineBytesPerSecond)
+{
+    // Kilobytes per second of 1000 bytes, the unit the line's ceiling (22.7 at 250000 baud with
+    // two stop bits) is usually quoted in; the share does not depend on the unit anyway.
+    QLocale russian(QLocale::Russian, QLocale::Russia);
+    russian.setNumberOptions(QLocale::OmitGroupSeparator);
+    const double seconds = double(std::max<int64_t>(elapsedMs, 1)) / 1000.0;
+    const double rate = double(bytes) / seconds;
+    QString text = QStringLiteral("Записано за ") + russian.toString(seconds, 'f', 1)
+        + QStringLiteral(" с: ") + russian.toString(rate / 1000.0, 'f', 1)
+        + QStringLiteral(" кБайт/с");
+    if (lineBytesPerSecond > 0) {
+        text += QStringLiteral(", ") + QString::number(qRound(100.0 * rate / lineBytesPerSecond))
+            + QStringLiteral("% предельной скорости линии (")
+            + russian.toString(lineBytesPerSecond / 1000.0, 'f', 1) + QStringLiteral(" кБайт/с)");
+    }
+    return text;
 }
 
 void FlashWriter::writeToFlash()
@@ -80,6 +102,7 @@ void FlashWriter::writeToFlash()
     m_ui.setGaugeVisible(true);
     m_state.errorFlag = false;
     m_state.totalSent = 0;
+    m_started.start();
     uploadStep();
 }
 
@@ -95,10 +118,13 @@ void FlashWriter::uploadStep()
 {
     m_ui.setGaugeProgress(m_gaugeMaximum - m_objectsRemaining);
     if (m_objectsRemaining == 0) {
+        // Timed before the box, which waits for the operator.
+        const int64_t elapsedMs = m_started.isValid() ? m_started.elapsed() : 0;
+        const int64_t total = m_state.totalSent;
         m_ui.showMessage(QStringLiteral("Передача успешно завершена. Передано ")
-            + QString::number(kilobytesRoundedHalfEven(m_state.totalSent))
-            + QStringLiteral(" кБайт."));
+            + QString::number(kilobytesRoundedHalfEven(total)) + QStringLiteral(" кБайт."));
         m_ui.setGaugeVisible(false);
+        m_ui.setStatus(completionSummary(total, elapsedMs, m_comm.lineBytesPerSecond()));
         return;
     }
     --m_objectsRemaining;

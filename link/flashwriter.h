@@ -5,6 +5,7 @@
 // turns each row into its payload and frame, keeps the gauge and reports the kilobytes sent.
 #include "link/linkcontroller.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 
@@ -44,6 +45,9 @@ public:
 
     // The kilobytes the completion message reports: total / 1024, halves rounded to even.
     static int64_t kilobytesRoundedHalfEven(int64_t bytes);
+    // The status line after a completed write: how long it took and how close the effective
+    // rate came to what the line can carry, so that a slow adapter or a slow controller shows.
+    static QString completionSummary(int64_t bytes, int64_t elapsedMs, double lineBytesPerSecond);
 
 private:
     bool portReady();
@@ -64,6 +68,7 @@ private:
     NonRestartingTimer &m_responseTimer;
     NonRestartingTimer &m_pacingTimer;
     bool m_restartHeld = false;
+    QElapsedTimer m_started;
     int m_gaugeMaximum = 0;
     int m_currentRow = 1;
     int m_objectsRemaining = 0;

@@ -155,6 +155,9 @@ public:
     int32_t queuedBytes() const;
     // Deliveries handed to the main thread and not yet taken up by it.
     int pendingDeliveries() const;
+    // The most bytes per second the line settings can carry: the rate over the bits each byte
+    // takes with its start, parity and stop bits.
+    double lineBytesPerSecond() const { return double(lineRate()) / bitsPerByte(); }
 
 private:
     void closePort(bool notify);

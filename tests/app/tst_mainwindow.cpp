@@ -343,6 +343,10 @@ private slots:
         QCOMPARE(boxes.texts("message").first(),
                  QStringLiteral("Передача успешно завершена. Передано 0 кБайт."));
         QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(w.statusText().startsWith(QStringLiteral("Записано за ")), kWait);
+        QVERIFY2(w.statusText().endsWith(
+                     QStringLiteral("% предельной скорости линии (22,7 кБайт/с)")),
+                 qPrintable(w.statusText()));
         QCOMPARE(sim.dumpFile("20.bin"), script);
         QCOMPARE(sim.dumpFile("21.bin"), QByteArray("\x99\x19", 2).repeated(12));
 

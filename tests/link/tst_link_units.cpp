@@ -1,5 +1,5 @@
-// The link's small rules on their own: the kilobytes the completion message reports, and the
-// timer whose start leaves a running countdown alone.
+// The link's small rules on their own: the kilobytes the completion message reports, the
+// summary after it, and the timer whose start leaves a running countdown alone.
 #include "link/flashwriter.h"
 #include "link/nonrestartingtimer.h"
 
@@ -38,6 +38,42 @@ private slots:
         QFETCH(qint64, bytes);
         QFETCH(qint64, kilobytes);
         QCOMPARE(FlashWriter::kilobytesRoundedHalfEven(bytes), kilobytes);
+    }
+
+    // The rate is the bytes over the whole write, and its share is of the line's own ceiling.
+    void completionSummary_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<qint64>("elapsedMs");
+        QTest::addColumn<double>("lineBytesPerSecond");
+        QTest::addColumn<QString>("summary");
+        const double line250k = 250000.0 / 11; // start, 8 data and 2 stop bits
+        QTest::newRow("twenty objects at line rate")
+            << qint64(1999997) << qint64(93740) << line250k
+            << QStringLiteral("Записано за 93,7 с: 21,3 кБайт/с, 94% предельной скорости линии "
+                              "(22,7 кБайт/с)");
+        QTest::newRow("one small object, mostly the pause")
+            << qint64(7680) << qint64(2349) << line250k
+            << QStringLiteral("Записано за 2,3 с: 3,3 кБайт/с, 14% предельной скорости линии "
+                              "(22,7 кБайт/с)");
+        QTest::newRow("9600 baud, one stop bit")
+            << qint64(96000) << qint64(100000) << 960.0
+            << QStringLiteral("Записано за 100,0 с: 1,0 кБайт/с, 100% предельной скорости линии "
+                              "(1,0 кБайт/с)");
+        QTest::newRow("no time measured is not a division by zero")
+            << qint64(1000) << qint64(0) << line250k
+            << QStringLiteral("Записано за 0,0 с: 1000,0 кБайт/с, 4400% предельной скорости "
+                              "линии (22,7 кБайт/с)");
+        QTest::newRow("rate unknown: no share") << qint64(5000) << qint64(1000) << 0.0
+                                                << QStringLiteral("Записано за 1,0 с: 5,0 кБайт/с");
+    }
+    void completionSummary()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(qint64, elapsedMs);
+        QFETCH(double, lineBytesPerSecond);
+        QFETCH(QString, summary);
+        QCOMPARE(FlashWriter::completionSummary(bytes, elapsedMs, lineBytesPerSecond), summary);
     }
 
     // A start while the countdown runs does not push the expiry back; each start expires once.

@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -153,6 +154,7 @@ private slots:
         QVERIFY(rig.list.cell(3, ColNumber).isEmpty());
         rig.ui.statuses.clear();
 
+        const double startedAt = monotonicNow();
         rig.writeToFlash();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, 10000);
         const double completedBy = monotonicNow();
@@ -194,9 +196,20 @@ private slots:
         QCOMPARE(rig.ui.gaugeMaximum, 5);
         QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 1, 2, 3, 4, 5 }));
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
-        QCOMPARE(rig.ui.statuses,
+        QCOMPARE(rig.ui.statuses.mid(0, 5),
             QStringList({ "Передаем объект 10", "Передаем объект 11", "Передаем объект 12",
                 "Передаем объект 13", "Передаем объект 14" }));
+        // Then the time the write took, as measured here, and its rate against the line's.
+        QCOMPARE(rig.ui.statuses.size(), 6);
+        const QRegularExpression summary(QStringLiteral(
+            "^Записано за (\\d+),(\\d) с: \\d+,\\d кБайт/с, \\d+% предельной скорости линии "
+            "\\(22,7 кБайт/с\\)$"));
+        const QRegularExpressionMatch m = summary.match(rig.ui.statuses.last());
+        QVERIFY2(m.hasMatch(), qPrintable(rig.ui.statuses.last()));
+        const double tookSeconds = m.captured(1).toInt() + m.captured(2).toInt() / 10.0;
+        // At least the five pauses after the accepted objects; shown to a tenth of a second.
+        QVERIFY2(tookSeconds >= 5 * 0.3 - 0.05 && tookSeconds <= completedBy - startedAt + 0.05,
+            qPrintable(QString::number(tookSeconds)));
         QCOMPARE(rig.link.state().totalSent, int64_t(7680));
         QCOMPARE(int(rig.link.state().commandInProgress), 0);
         QVERIFY(!rig.link.pacingTimer().isActive());
