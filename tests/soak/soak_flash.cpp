@@ -156,7 +156,12 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     for (int n = 1; n <= writes; ++n) {
+        // The scripted operator keeps every status and gauge step; dropped here so that the
+        // resident memory reported is the program's, not this record's.
         ui.messages.clear();
+        ui.statuses.clear();
+        ui.gaugeProgress.clear();
+        ui.gaugeVisibility.clear();
         link.writeToFlash();
         if (!waitInEventLoop([&] { return !ui.messages.isEmpty() || !failures.isEmpty(); }, 120000)) {
             std::printf("write %d did not finish: %s\n", n, qPrintable(ui.status()));
