@@ -1,6 +1,7 @@
 // The write to flash end to end: the object list walked row by row, every frame and payload as
 // the simulator received it, the pacing between objects, the gauge and the completion message,
 // and every way a write ends early.
+#include "eventwait.h"
 #include "link/protocol.h"
 #include "link_rig.h"
 #include "payloadpictures.h"
@@ -10,8 +11,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
-
-#include <ctime>
 
 using namespace ormelin;
 using linktest::le16;
@@ -82,14 +81,6 @@ QList<double> times(const SimProcess &sim, const QString &kind)
     return out;
 }
 
-// On the clock of the simulator's log.
-double monotonicNow()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 QStringList repeated(const QStringList &unit, int times)
 {
     QStringList out;
@@ -154,10 +145,10 @@ private slots:
         QVERIFY(rig.list.cell(3, ColNumber).isEmpty());
         rig.ui.statuses.clear();
 
-        const double startedAt = monotonicNow();
+        const double startedAt = monotonicSeconds();
         rig.writeToFlash();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, 10000);
-        const double completedBy = monotonicNow();
+        const double completedBy = monotonicSeconds();
         QCOMPARE(rig.ui.messages.first(), completion(8));
         QVERIFY(rig.failures.isEmpty());
 
@@ -410,7 +401,7 @@ private slots:
 
         rig.writeToFlash();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), QStringLiteral("Нет ответа от Тарвикса"), kWait);
-        const double gaveUpBy = monotonicNow();
+        const double gaveUpBy = monotonicSeconds();
         QCOMPARE(expiries.size(), 6);
         QVERIFY(!rig.ui.connected);
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));

@@ -5,6 +5,7 @@
 // process's CPU time while its event loop runs, how far the simulator has read, and the wait
 // for a FIFO that a blocked open would need rescuing from.
 #include "common/failure.h"
+#include "eventwait.h"
 #include "fakeoperator.h"
 #include "link/devicelink.h"
 #include "link_simprocess.h"
@@ -19,7 +20,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -29,30 +29,15 @@
 
 namespace reliability {
 
-inline double processCpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// On the clock of the simulator's log.
-inline double monotonicSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 // CPU seconds the whole process (every thread) used while its event loop ran for `window`, as
 // the program's loop runs between events. A spin check, not a speed measure.
 inline double cpuSecondsWhileRunning(std::chrono::milliseconds window)
 {
-    const double before = processCpuSeconds();
+    const double before = cpuSeconds();
     QEventLoop loop;
     QTimer::singleShot(window, &loop, &QEventLoop::quit);
     loop.exec();
-    return processCpuSeconds() - before;
+    return cpuSeconds() - before;
 }
 
 // Bytes a process has read so far (its rchar: every read, those of its own start-up included);

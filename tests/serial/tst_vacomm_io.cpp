@@ -1,6 +1,7 @@
 // Bytes through the serial component, its write queue, purges, deliveries and a device that goes
 // away, over pseudo-terminals.
 #include "commprobe.h"
+#include "eventwait.h"
 #include "serial_pty.h"
 
 #include <QElapsedTimer>
@@ -8,19 +9,11 @@
 #include <QTest>
 
 #include <clocale>
-#include <ctime>
 
 using namespace ormelin;
 using namespace std::chrono_literals;
 
 namespace {
-
-double processCpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 QByteArray everyByteValue()
 {
@@ -400,9 +393,9 @@ private slots:
         QVERIFY(comm.IsOpen());
 
         // A spinning worker would burn about a second of CPU here.
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = cpuSeconds();
         QTest::qWait(1000);
-        const double cpu = processCpuSeconds() - cpuBefore;
+        const double cpu = cpuSeconds() - cpuBefore;
         QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
 
         // What the link does with the port meanwhile stays quiet.
@@ -441,9 +434,9 @@ private slots:
         QVERIFY2(probe.failures[0] == QStringLiteral("Read error (5), Input/output error")
                 || probe.failures[0] == QStringLiteral("Write error (5), Input/output error"),
             qPrintable(probe.failures[0]));
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = cpuSeconds();
         QTest::qWait(1000);
-        const double cpu = processCpuSeconds() - cpuBefore;
+        const double cpu = cpuSeconds() - cpuBefore;
         QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
         QCOMPARE(probe.failures.size(), 1);
         QCOMPARE(probe.txEmpty, 0); // nothing was transmitted to the end
