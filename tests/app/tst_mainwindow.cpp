@@ -25,20 +25,6 @@ namespace {
 
 constexpr int kWait = 10000;
 
-template <class T>
-T *child(QWidget *w, const char *name)
-{
-    T *c = w->findChild<T *>(QString::fromLatin1(name));
-    if (!c)
-        qFatal("no control %s", name);
-    return c;
-}
-
-void click(QWidget *w, const char *button)
-{
-    QTest::mouseClick(child<QAbstractButton>(w, button), Qt::LeftButton);
-}
-
 void setField(QWidget *w, const char *name, const QString &text)
 {
     auto *edit = child<QLineEdit>(w, name);

@@ -22,19 +22,6 @@ constexpr int kWait = 10000;
 // The box answerer looks every 10 ms; a spinning thread would use the whole second.
 constexpr double kIdleCpuBound = 0.25;
 
-template <class T> T *child(QWidget *w, const char *name)
-{
-    T *c = w->findChild<T *>(QString::fromLatin1(name));
-    if (!c)
-        qFatal("no control %s", name);
-    return c;
-}
-
-void click(QWidget *w, const char *button)
-{
-    QTest::mouseClick(child<QAbstractButton>(w, button), Qt::LeftButton);
-}
-
 void setField(QWidget *w, const char *name, const QString &text)
 {
     auto *edit = child<QLineEdit>(w, name);

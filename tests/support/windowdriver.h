@@ -12,6 +12,22 @@
 #include <QTimer>
 #include <functional>
 
+// A control of the window by its object name; a missing one ends the test at once.
+template <class T>
+T *child(QWidget *w, const char *name)
+{
+    T *c = w->findChild<T *>(QString::fromLatin1(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+// A press of one of the window's buttons, with the mouse as the operator would.
+inline void click(QWidget *w, const char *button)
+{
+    QTest::mouseClick(child<QAbstractButton>(w, button), Qt::LeftButton);
+}
+
 struct SeenBox
 {
     QString kind;    // "message", "question", "failure", "open", "save", "other"
