@@ -26,6 +26,7 @@ void showFailureBox(QWidget *parent, const QString &failure)
     QMessageBox box(QMessageBox::Critical, kApplicationTitle,
                     boundedBoxText(failureBoxText(failure)), QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("FailureBox"));
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

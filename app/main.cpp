@@ -38,10 +38,10 @@ void onTerminationSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// Being told to end by the system (logout, shutdown, kill, Ctrl+C in the terminal) is one more
-// way of closing the window: it runs the same shutdown, so a changed list is offered for saving
+// Being told to end by the system (logout, shutdown, kill, Ctrl+C in the terminal) closes the
+// window with nobody to answer a question: a changed list is kept in a file of its own instead,
 // and the settings file is written.
-void closeOnTerminationSignals(QWidget &window)
+void closeOnTerminationSignals(ormelin::TSendForm &window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
         return;
@@ -49,7 +49,7 @@ void closeOnTerminationSignals(QWidget &window)
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char byte;
         [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        window.close();
+        window.closeUnattended();
     });
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;

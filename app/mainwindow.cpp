@@ -20,10 +20,13 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
+
+#include <cstdio>
 
 namespace ormelin {
 
@@ -293,6 +296,7 @@ void TSendForm::startUp()
     Comm.SetDtrLine(true);
     selectGridRow(m_list.selectedRow());
     m_document.readSettingsFile();
+    m_document.reportKeptList(recoveryFolder());
     // Every later edit of the port box, typed or chosen, selects the port again.
     connect(PortCombo, &QComboBox::editTextChanged, this,
             [this](const QString &text) { guarded([&] { PortComboChange(text); }); });
@@ -370,14 +374,50 @@ void TSendForm::PortComboChange(const QString &text)
     m_link->selectPort(text);
 }
 
+void TSendForm::closeUnattended()
+{
+    m_unattended = true;
+    close();
+}
+
+QString TSendForm::recoveryFolder()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return data.isEmpty() ? QDir::tempPath() : data;
+}
+
 void TSendForm::closeEvent(QCloseEvent *event)
 {
-    // Closing by any means runs shutdown once, and cannot be cancelled.
-    if (!m_shutDown) {
-        m_shutDown = true;
-        guarded([this] { m_document.saveOnClose(); });
+    // Shutdown runs once. Only a save the operator asked for and that failed calls the close
+    // off: closing then would throw the list away.
+    if (m_shutDown) {
+        event->accept();
+        return;
     }
-    event->accept();
+    bool closing = true;
+    if (m_unattended) {
+        guarded([this] {
+            const ListDocument::UnattendedClose outcome
+                = m_document.closeUnattended(recoveryFolder());
+            if (!outcome.keptIn.isEmpty()) {
+                std::fprintf(stderr, "%s\n",
+                             qUtf8Printable(QStringLiteral("Ормелин: измененный список не был "
+                                                           "сохранен и записан в файл ")
+                                            + outcome.keptIn));
+            } else if (!outcome.failure.isEmpty()) {
+                std::fprintf(stderr, "%s\n",
+                             qUtf8Printable(QStringLiteral("Ормелин: измененный список потерян: ")
+                                            + outcome.failure));
+            }
+        });
+    } else {
+        guarded([&] { closing = m_document.saveOnClose(); });
+    }
+    m_shutDown = closing;
+    if (closing)
+        event->accept();
+    else
+        event->ignore();
 }
 
 void TSendForm::resizeEvent(QResizeEvent *event)
@@ -394,6 +434,7 @@ void TSendForm::showMessage(const QString &text)
     QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, boundedBoxText(text),
                     QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("MessageBox"));
+    box.setTextFormat(Qt::PlainText);
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
@@ -405,6 +446,7 @@ bool TSendForm::askYesNo(const QString &text)
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.setDefaultButton(QMessageBox::Yes);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));

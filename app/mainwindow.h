@@ -56,6 +56,13 @@ public:
     std::optional<QString> chooseOpenFile() override;
     std::optional<QString> chooseSaveFile(const QString &suggested) override;
 
+    // Closes the window with nobody to answer, as when the system ends the program: a changed
+    // list is kept in a file of its own (said on standard error and, at the next start, in the
+    // status line) instead of being offered for saving.
+    void closeUnattended();
+    // Where such a list is kept: the user's data folder for the program.
+    static QString recoveryFolder();
+
     ObjectList &objectList() { return m_list; }
     ListDocument &document() { return m_document; }
     DeviceLink &link() { return *m_link; }
@@ -96,6 +103,7 @@ private:
     QString m_lastOpenChoice;  // the one open dialog starts from the file last chosen in it
     QString m_lastSaveChoice;
     bool m_shutDown = false;
+    bool m_unattended = false;
 
     QWidget *m_client = nullptr;
     QLineEdit *NumEdit = nullptr;

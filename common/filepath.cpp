@@ -9,9 +9,19 @@ QByteArray encodedPath(const QString &path)
     return QFile::encodeName(path);
 }
 
+qsizetype pathBytes(const QString &path)
+{
+    qsizetype bytes = path.size();
+    for (qsizetype i = 0; i + 1 < path.size(); ++i) {
+        if (path[i].isHighSurrogate() && path[i + 1].isLowSurrogate())
+            --bytes;
+    }
+    return bytes;
+}
+
 bool pathFitsFileLayer(const QString &path)
 {
-    return encodedPath(path).size() <= kMaxPathBytes;
+    return pathBytes(path) <= kMaxPathBytes;
 }
 
 } // namespace ormelin

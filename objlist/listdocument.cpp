@@ -4,6 +4,7 @@
 #include "objlist/changemark.h"
 #include "objlist/listfile.h"
 #include "objlist/objectlist.h"
+#include "objlist/recovery.h"
 
 namespace ormelin {
 
@@ -16,16 +17,22 @@ ListDocument::ListDocument(ObjectList &list, OperatorUi &ui, QObject *parent)
 
 bool ListDocument::saveList(const QString &suggested)
 {
+    return save(suggested) == SaveOutcome::Saved;
+}
+
+ListDocument::SaveOutcome ListDocument::save(const QString &suggested)
+{
     const std::optional<QString> chosen = m_ui.chooseSaveFile(suggested);
     if (!chosen)
-        return false;
-    if (!listfile::write(*chosen, m_list)) {
-        m_ui.showMessage(QStringLiteral("Ошибка записи файла ") + *chosen);
-        return false;
+        return SaveOutcome::Cancelled;
+    QString reason;
+    if (!listfile::write(*chosen, m_list, &reason)) {
+        m_ui.showMessage(QStringLiteral("Ошибка записи файла ") + *chosen + u'\n' + reason);
+        return SaveOutcome::Failed;
     }
     m_ui.setTitle(windowTitleFor(*chosen));
     m_listPath = *chosen;
-    return true;
+    return SaveOutcome::Saved;
 }
 
 void ListDocument::loadList()
@@ -82,11 +89,37 @@ void ListDocument::writeSettingsFile() const
     listfile::writeSettings(m_listPath);
 }
 
-void ListDocument::saveOnClose()
+bool ListDocument::saveOnClose()
 {
-    if (isChanged(m_ui) && m_ui.askYesNo(QStringLiteral("Сохранить измененный список в файле?")))
-        saveList(m_listPath);
+    if (isChanged(m_ui) && m_ui.askYesNo(QStringLiteral("Сохранить измененный список в файле?"))
+        && save(m_listPath) == SaveOutcome::Failed) {
+        return false;
+    }
     writeSettingsFile();
+    return true;
+}
+
+ListDocument::UnattendedClose ListDocument::closeUnattended(const QString &folder)
+{
+    UnattendedClose outcome;
+    if (isChanged(m_ui)) {
+        if (const std::optional<QString> kept
+            = recovery::keepList(m_list, folder, &outcome.failure)) {
+            outcome.keptIn = *kept;
+            recovery::leaveNote(folder, *kept);
+        }
+    }
+    writeSettingsFile();
+    return outcome;
+}
+
+void ListDocument::reportKeptList(const QString &folder)
+{
+    if (const std::optional<QString> keptIn = recovery::takeNote(folder)) {
+        m_ui.setStatus(
+            QStringLiteral("Список, не сохраненный при прошлом закрытии, записан в файл ")
+            + *keptIn);
+    }
 }
 
 } // namespace ormelin

@@ -36,10 +36,29 @@ public:
     void readSettingsFile();
     // Shutdown: remembers the list path for the next start. Failures are ignored.
     void writeSettingsFile() const;
-    // Shutdown as a whole: offers to save a changed list, then writes the settings file.
-    void saveOnClose();
+    // Shutdown as a whole: offers to save a changed list, then writes the settings file. False
+    // when the save the operator asked for failed: the close is then to be called off, so that
+    // the list can still be saved elsewhere or mended, and the settings file is left alone.
+    bool saveOnClose();
+
+    // Shutdown with nobody to answer (the system ends the program): a changed list is kept in a
+    // file of its own in `folder`, without a question, and a note is left for the next start;
+    // then the settings file is written. `keptIn` is empty when nothing needed keeping;
+    // `failure` says why a changed list could not be kept.
+    struct UnattendedClose
+    {
+        QString keptIn;
+        QString failure;
+    };
+    UnattendedClose closeUnattended(const QString &folder);
+    // Start-up: tells the operator, in the status line, where a list kept at the last
+    // unattended close lies.
+    void reportKeptList(const QString &folder);
 
 private:
+    enum class SaveOutcome { Saved, Cancelled, Failed };
+    SaveOutcome save(const QString &suggested);
+
     ObjectList &m_list;
     OperatorUi &m_ui;
     QString m_listPath;

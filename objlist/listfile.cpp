@@ -3,7 +3,6 @@
 #include "common/cp1251.h"
 #include "common/filepath.h"
 #include "common/numparse.h"
-#include "objlist/cp1251table.h"
 #include "objlist/objectlist.h"
 
 #include <QBuffer>
@@ -12,276 +11,104 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <bit>
-#include <span>
-#include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace ormelin::listfile {
 namespace {
 
 constexpr char kEndOfFile = '\x1a';
+// Counting the header row, as the file's third line does.
+constexpr int kMaxEntryRows = kMaxRowCount - 1;
 
-// A list file of usual size is read in one piece, a larger one in pieces of this size: a file
-// may go on far beyond its last cell, and what lies there is never wanted.
-constexpr qsizetype kLargestRead = 4 * 1024 * 1024;
-
-qsizetype chunkFor(qint64 fileSize)
-{
-    return qsizetype(std::clamp<qint64>(fileSize, 1, kLargestRead));
-}
-
-// Finds the LFs of a buffer in order. A list is some 6,600 short lines, and looking for each
-// LF on its own costs several times the reading of the file, so the buffer is looked at 16
-// bytes at a time, their LFs kept as bits, compared at once where the processor allows.
-class LineEndFinder
-{
-public:
-    // Looking starts over at `from`, all before it having been looked at.
-    void restartAt(qsizetype from)
-    {
-        m_looked = from;
-        m_hits = 0;
-    }
-
-    // Writes to `lines`, up to `room` of them, the lines ending before `limit`, the first of
-    // them starting at `pos`, and moves `pos` past them; returns how many it wrote. A line is
-    // written without its LF.
-    size_t collect(
-        const char *data, qsizetype &pos, qsizetype limit, QByteArrayView *lines, size_t room)
-    {
-        // Locals, not members, through the loop: every line written could otherwise be taken
-        // for a write to them.
-        qsizetype at = pos;
-        qsizetype looked = m_looked;
-        qsizetype block = m_block;
-        unsigned hits = m_hits;
-        size_t written = 0;
-        for (;;) {
-            for (; hits != 0 && written < room; hits &= hits - 1) {
-                const qsizetype lf = block + std::countr_zero(hits);
-                lines[written++] = QByteArrayView(data + at, lf - at);
-                at = lf + 1;
-            }
-            if (written == room || looked >= limit)
-                break;
-            block = looked;
-            if (limit - block >= kBlock) {
-                looked = block + kBlock;
-                hits = blockLineEnds(data + block);
-            } else {
-                looked = limit;
-                hits = tailLineEnds(data + block, limit - block);
-            }
-        }
-        pos = at;
-        m_looked = looked;
-        m_block = block;
-        m_hits = hits;
-        return written;
-    }
-
-private:
-    static constexpr qsizetype kBlock = 16;
-
-    // Bit i set for an LF at bytes[i].
-    static unsigned blockLineEnds(const char *bytes)
-    {
-#if defined(__SSE2__)
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
-        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))));
-#else
-        return tailLineEnds(bytes, kBlock);
-#endif
-    }
-    static unsigned tailLineEnds(const char *bytes, qsizetype size)
-    {
-        unsigned hits = 0;
-        for (qsizetype i = 0; i < size; ++i)
-            hits |= unsigned(bytes[i] == '\n') << i;
-        return hits;
-    }
-
-    qsizetype m_looked = 0; // bytes before it have been looked at
-    qsizetype m_block = 0; // where the block of m_hits starts
-    unsigned m_hits = 0; // the LFs of that block not yet passed
-};
-
-// Reads a file line by line. A buffer is never changed once a line of it has been handed out,
-// since the list may keep a share of it; the next piece goes into a new buffer that carries
-// over only the line at hand. The first 0x1A ends the file wherever it stands.
+// Reads a file line by line. The first 0x1A ends the file wherever it stands.
 class LineReader
 {
 public:
-    LineReader(QIODevice &device, qsizetype chunk)
+    explicit LineReader(QIODevice &device)
         : m_device(device)
-        , m_chunk(std::max<qsizetype>(chunk, 1))
     {
     }
 
-    // At the end of the file (or an 0x1A), and after a read error.
+    // At the end of the file, or before an 0x1A.
     bool atEnd()
     {
-        if (m_pos < m_limit)
-            return false;
-        return !refill() || m_pos >= m_limit;
+        char next = 0;
+        if (!m_ended && m_device.peek(&next, 1) == 1 && next == kEndOfFile)
+            m_ended = true;
+        return m_ended || m_device.atEnd();
     }
     bool failed() const { return m_failed; }
 
-    // Up to `count` next lines, each as stored, CRs still in it, LF not; all of them lie in
-    // buffer(). As many come as the buffer holds, at least one unless at the end of the file.
-    // Valid until the next call.
-    std::span<const QByteArrayView> next(qsizetype count)
+    // The next line as stored, CRs still in it, LF not; empty at the end of the file.
+    QByteArray next()
     {
-        if (count <= 0 || atEnd())
-            return {};
-        // Each line takes one byte at least.
-        const size_t room = size_t(std::min(count, m_limit - m_pos + 1));
-        if (m_lines.size() < room)
-            m_lines.resize(room);
-        for (;;) {
-            const size_t got
-                = m_lineEnds.collect(m_buffer.constData(), m_pos, m_limit, m_lines.data(), room);
-            if (got > 0)
-                return std::span(m_lines).first(got);
-            if (!refill()) {
-                m_lines[0] = take(m_limit, m_limit); // the last line, or one an 0x1A cut
-                return std::span(m_lines).first(1);
-            }
+        if (atEnd())
+            return QByteArray();
+        QByteArray line = m_device.readLine();
+        if (line.isEmpty()) {
+            m_failed = m_ended = true;
+            return line;
         }
-    }
-    // The next line; empty at the end of the file.
-    QByteArrayView nextLine()
-    {
-        const std::span<const QByteArrayView> line = next(1);
-        return line.empty() ? QByteArrayView() : line.front();
-    }
-
-    // Holding a share of it keeps the lines handed out valid after the reader moves on.
-    const QByteArray &buffer() const { return m_buffer; }
-
-private:
-    QByteArrayView take(qsizetype end, qsizetype next)
-    {
-        const QByteArrayView line = QByteArrayView(m_buffer).sliced(m_pos, end - m_pos);
-        m_pos = next;
+        const qsizetype eof = line.indexOf(kEndOfFile);
+        if (eof >= 0) {
+            line.truncate(eof);
+            m_ended = true;
+        } else if (line.endsWith('\n')) {
+            line.chop(1);
+        }
         return line;
     }
 
-    // Reads another piece after the line at hand, which holds no LF. False at the end of the
-    // file or on an error.
-    bool refill()
-    {
-        if (m_limit < m_buffer.size())
-            return false; // an 0x1A ended the file
-        const qsizetype carried = m_buffer.size() - m_pos;
-        const qsizetype wanted = std::max(carried + m_chunk, 2 * carried); // long lines in O(n)
-        if (m_pos > 0) {
-            QByteArray fresh;
-            fresh.reserve(wanted);
-            fresh.append(QByteArrayView(m_buffer).sliced(m_pos));
-            m_buffer = std::move(fresh);
-            m_pos = 0;
-        } else if (m_buffer.capacity() < carried + m_chunk) {
-            m_buffer.reserve(wanted);
-        }
-        const qsizetype held = m_buffer.size();
-        m_buffer.resize(held + m_chunk);
-        const qint64 got = m_device.read(m_buffer.data() + held, m_chunk);
-        m_buffer.resize(held + std::max<qint64>(got, 0));
-        if (got < 0)
-            m_failed = true;
-        const qsizetype eof = QByteArrayView(m_buffer).indexOf(kEndOfFile, held);
-        m_limit = eof < 0 ? m_buffer.size() : eof;
-        m_lineEnds.restartAt(held);
-        return got > 0;
-    }
-
+private:
     QIODevice &m_device;
-    qsizetype m_chunk = 0;
-    QByteArray m_buffer;
-    qsizetype m_pos = 0;
-    qsizetype m_limit = 0; // the first 0x1A in the buffer, else its size
-    LineEndFinder m_lineEnds;
-    std::vector<QByteArrayView> m_lines; // room for what next() hands out
+    bool m_ended = false;
     bool m_failed = false;
 };
 
-// Compares a stored line, its CRs dropped, with the expected bytes without copying the line:
-// a header line may be as long as the file.
-bool lineEquals(QByteArrayView raw, QByteArrayView expected)
+// A value as it reads: CRs are never part of one.
+QString decodeValue(QByteArrayView bytes)
 {
-    if (!raw.isEmpty() && raw.back() == '\r')
-        raw.chop(1);
-    if (raw == expected)
-        return true;
-    if (raw.size() < expected.size() || !raw.contains('\r'))
-        return false;
-    qsizetype e = 0;
-    for (const char b : raw) {
-        if (b == '\r')
+    QString text = fromCp1251(bytes);
+    text.remove(u'\r');
+    return text;
+}
+
+QString codePoint(char32_t c)
+{
+    return QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// Why a cell cannot be written so that it reads back the same; empty when it can.
+QString cellFailure(int row, QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // By code point, so that a character outside the basic plane is named whole.
+        qsizetype length = 1;
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            length = 2;
+        }
+        const QStringView one = text.sliced(i, length);
+        i += length - 1;
+        if (c == u'\n' || c == u'\r' || c == char32_t(kEndOfFile)) {
+            return QStringLiteral("Строка %1: символ %2 разорвал бы строку файла")
+                .arg(row)
+                .arg(codePoint(c));
+        }
+        if (toCp1251(one))
             continue;
-        if (e >= expected.size() || expected[e] != b)
-            return false;
-        ++e;
+        const bool printable = QChar::isPrint(c) && !QChar::isSurrogate(c);
+        return QStringLiteral("Строка %1: символ %2 нельзя записать в кодировке Windows-1251")
+            .arg(row)
+            .arg(printable ? QStringLiteral("\"%1\" (%2)").arg(one, codePoint(c)) : codePoint(c));
     }
-    return e == expected.size();
+    return QString();
 }
 
-QByteArray encodedOrEmpty(const QString &text)
+QByteArray withoutCr(QByteArray line)
 {
-    return toCp1251(text).value_or(QByteArray());
-}
-
-// A cell holding one of these would not read back as written.
-bool survivesLineRules(QStringView value)
-{
-    bool bad = false;
-    for (const QChar c : value) {
-        const char16_t u = c.unicode();
-        bad |= (u == u'\n') | (u == u'\r') | (u == u'\x1a');
-    }
-    return !bad;
-}
-
-// Bytes that can go into a line as they are: none of them ends a line or the file.
-bool plainLineBytes(QByteArrayView bytes)
-{
-    bool bad = false;
-    for (const char b : bytes)
-        bad |= (b == '\n') | (b == '\r') | (b == kEndOfFile);
-    return !bad;
-}
-
-// For lines the table cannot take: the converter has the last word.
-std::optional<QByteArray> encodeSlowly(const std::vector<ObjectList::StoredCell> &lines)
-{
-    QByteArray bytes;
-    for (const ObjectList::StoredCell &line : lines) {
-        if (line.isEncoded())
-            bytes += line.encoded;
-        else if (!cp1251table::appendEncoded(bytes, line.text))
-            return std::nullopt;
-        bytes += "\r\n";
-    }
-    return bytes;
-}
-
-bool writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    if (path.isEmpty() || !pathFitsFileLayer(path))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    line.removeIf([](char b) { return b == '\r'; });
+    return line;
 }
 
 // Only a regular file is opened: a device or a pipe could block the window or never end.
@@ -290,25 +117,48 @@ bool openForReading(QFile &file)
     const QString path = file.fileName();
     if (path.isEmpty() || !pathFitsFileLayer(path) || !QFileInfo(path).isFile())
         return false;
-    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    return file.open(QIODevice::ReadOnly);
+}
+
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *reason)
+{
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("Не задано имя файла"));
+    if (!pathFitsFileLayer(path))
+        return fail(QStringLiteral("Путь к файлу длиннее %1 байт").arg(kMaxPathBytes));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }
 
 ReadResult readLines(LineReader &lines, ObjectList &list, int offset)
 {
-    static const QByteArray header = encodedOrEmpty(headerLine());
-    static const QByteArray version = encodedOrEmpty(versionLine());
-    if (header.isEmpty())
+    static const std::optional<QByteArray> header = toCp1251(headerLine());
+    static const std::optional<QByteArray> version = toCp1251(versionLine());
+    if (!header || !version)
         return ReadResult::ReadError; // no converter: nothing could match
 
     offset = std::max(offset, 0);
-    const bool headerOk = lineEquals(lines.nextLine(), header);
+    const bool headerOk = withoutCr(lines.next()) == *header;
     if (!headerOk || lines.failed())
         return ReadResult::ReadError;
-    const bool versionOk = lineEquals(lines.nextLine(), version);
+    const bool versionOk = withoutCr(lines.next()) == *version;
     if (!versionOk || lines.failed())
         return ReadResult::ReadError;
-    const std::optional<std::int32_t> count
-        = parseNumber(cp1251table::decodeLine(lines.nextLine()));
+    const std::optional<std::int32_t> count = parseNumber(decodeValue(lines.next()));
     if (lines.failed())
         return ReadResult::ReadError;
     if (!count)
@@ -317,25 +167,24 @@ ReadResult readLines(LineReader &lines, ObjectList &list, int offset)
         return ReadResult::ReadError;
     if (*count == 0 || (offset == 0 && *count == 1))
         return ReadResult::ReadError;
-
     list.setRowCount(offset + *count);
-    ObjectList::Batch batch(list);
-    // The cells are filled in file order, a few hundred at a time: the lines in hand then stay
-    // in the processor's nearest cache.
-    constexpr qsizetype kLinesAtATime = 256;
+
+    // The cells' lines are gathered, then decoded in one go: no line holds an LF, so it can
+    // stand between them.
     const qsizetype cells = qsizetype(*count - 1) * kColumnCount;
-    for (qsizetype filled = 0; filled < cells;) {
-        if (lines.atEnd()) // the cells left keep what they held
-            return lines.failed() ? ReadResult::ReadError : ReadResult::Ok;
-        const std::span<const QByteArrayView> got
-            = lines.next(std::min(cells - filled, kLinesAtATime));
-        if (lines.failed())
-            return ReadResult::ReadError;
-        list.setCellsEncoded(offset + 1 + int(filled / kColumnCount), int(filled % kColumnCount),
-            lines.buffer(), got);
-        filled += qsizetype(got.size());
+    QByteArray gathered;
+    qsizetype read = 0;
+    for (; read < cells && !lines.atEnd(); ++read) {
+        if (read > 0)
+            gathered += '\n';
+        gathered += lines.next();
     }
-    return ReadResult::Ok;
+    // The cells of lines read stay even after a failure; the cells left keep what they held.
+    const QStringList values = decodeValue(gathered).split(u'\n');
+    ObjectList::Batch batch(list);
+    for (qsizetype i = 0; i < read; ++i)
+        list.setCell(offset + 1 + int(i / kColumnCount), int(i % kColumnCount), values[i]);
+    return lines.failed() ? ReadResult::ReadError : ReadResult::Ok;
 }
 
 } // namespace
@@ -357,17 +206,15 @@ QString settingsFileName()
 
 ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset)
 {
-    // The list keeps shares of what it reads, so the bytes are copied as they are read rather
-    // than referred to where they lie.
     QByteArray unowned = QByteArray::fromRawData(bytes.data(), bytes.size());
     QBuffer device(&unowned);
     device.open(QIODevice::ReadOnly);
-    return readDevice(device, list, offset, chunkFor(bytes.size()));
+    return readDevice(device, list, offset);
 }
 
-ReadResult readDevice(QIODevice &device, ObjectList &list, int offset, qsizetype chunk)
+ReadResult readDevice(QIODevice &device, ObjectList &list, int offset)
 {
-    LineReader lines(device, chunk);
+    LineReader lines(device);
     return readLines(lines, list, offset);
 }
 
@@ -376,69 +223,52 @@ ReadResult read(const QString &path, ObjectList &list, int offset)
     QFile file(path);
     if (!openForReading(file))
         return ReadResult::ReadError;
-    return readDevice(file, list, offset, chunkFor(file.size()));
+    return readDevice(file, list, offset);
 }
 
-std::optional<QByteArray> encode(const ObjectList &list)
+std::optional<QByteArray> encode(const ObjectList &list, QString *reason)
 {
+    auto fail = [reason](const QString &why) -> std::optional<QByteArray> {
+        if (reason)
+            *reason = why;
+        return std::nullopt;
+    };
     const int rowCount = list.rowCount();
-    if (rowCount > kMaxRowCount)
-        return std::nullopt; // a file no reader would take back
-    static const QString headerLine = listfile::headerLine();
-    static const QString versionLine = listfile::versionLine();
-
-    const QString count = QString::number(rowCount);
-    std::vector<ObjectList::StoredCell> lines;
-    lines.reserve(3 + size_t(rowCount - 1) * kColumnCount);
-    lines.insert(lines.end(), { { headerLine, {} }, { versionLine, {} }, { count, {} } });
+    if (rowCount > kMaxRowCount) {
+        // A file no reader would take back.
+        return fail(QStringLiteral("Строк в списке: %1, а в файле списка их может быть не более %2")
+                        .arg(rowCount - 1)
+                        .arg(kMaxEntryRows));
+    }
+    static const QString crLf = QStringLiteral("\r\n");
+    QString text = headerLine() + crLf + versionLine() + crLf + QString::number(rowCount) + crLf;
     for (int row = 1; row < rowCount; ++row) {
-        for (int column = 0; column < kColumnCount; ++column)
-            lines.push_back(list.storedCell(row, column));
-    }
-    // A loaded cell goes back as the bytes it came from; one that held a CR, or any cell when
-    // the table cannot vouch for the bytes, is decoded and encoded again like a typed one.
-    const bool bytesRoundTrip = cp1251table::bytesRoundTrip();
-    std::vector<QString> decoded;
-    qsizetype size = 0;
-    for (ObjectList::StoredCell &line : lines) {
-        if (line.isEncoded()) {
-            if (line.encoded.endsWith('\r'))
-                line.encoded.chop(1); // the CR of the line's CR LF
-            if (bytesRoundTrip && plainLineBytes(line.encoded)) {
-                size += line.encoded.size() + 2;
-                continue;
-            }
-            // The view stays valid: moving a QString within the vector leaves its characters.
-            decoded.push_back(cp1251table::decodeLine(line.encoded));
-            line = { decoded.back(), {} };
+        for (int column = 0; column < kColumnCount; ++column) {
+            const QString cell = list.cell(row, column);
+            if (cell.contains(u'\n') || cell.contains(u'\r') || cell.contains(QChar(kEndOfFile)))
+                return fail(cellFailure(row, cell));
+            text += cell;
+            text += crLf;
         }
-        if (!survivesLineRules(line.text))
-            return std::nullopt;
-        size += line.text.size() + 2;
     }
-
-    // Windows-1251 has one byte per character, so the size is known before encoding.
-    QByteArray bytes(size, Qt::Uninitialized);
-    char *out = bytes.data();
-    for (const ObjectList::StoredCell &line : lines) {
-        if (line.isEncoded()) {
-            std::copy(line.encoded.begin(), line.encoded.end(), out);
-            out += line.encoded.size();
-        } else if (cp1251table::encodeInto(out, line.text)) {
-            out += line.text.size();
-        } else {
-            return encodeSlowly(lines);
+    std::optional<QByteArray> bytes = toCp1251(text);
+    if (bytes)
+        return bytes;
+    // Only now is it worth looking for the cell at fault.
+    for (int row = 1; row < rowCount; ++row) {
+        for (int column = 0; column < kColumnCount; ++column) {
+            const QString why = cellFailure(row, list.cell(row, column));
+            if (!why.isEmpty())
+                return fail(why);
         }
-        *out++ = '\r';
-        *out++ = '\n';
     }
-    return bytes;
+    return fail(QStringLiteral("Нет преобразования в кодировку Windows-1251"));
 }
 
-bool write(const QString &path, const ObjectList &list)
+bool write(const QString &path, const ObjectList &list, QString *reason)
 {
-    const std::optional<QByteArray> bytes = encode(list);
-    return bytes && writeAtomically(path, *bytes);
+    const std::optional<QByteArray> bytes = encode(list, reason);
+    return bytes && writeAtomically(path, *bytes, reason);
 }
 
 std::optional<QString> readSettings()
@@ -446,8 +276,8 @@ std::optional<QString> readSettings()
     QFile file(settingsFileName());
     if (!openForReading(file))
         return std::nullopt;
-    LineReader lines(file, 4096);
-    const QString path = cp1251table::decodeLine(lines.nextLine());
+    LineReader lines(file);
+    const QString path = decodeValue(lines.next());
     if (lines.failed())
         return std::nullopt;
     return path;
@@ -455,13 +285,13 @@ std::optional<QString> readSettings()
 
 bool writeSettings(const QString &listPath)
 {
-    if (!survivesLineRules(listPath))
-        return false;
-    QByteArray bytes;
-    if (!cp1251table::appendEncoded(bytes, listPath))
-        return false;
-    bytes += "\r\n";
-    return writeAtomically(settingsFileName(), bytes);
+    // A path the file cannot hold would name some other file, or the one before: an empty line
+    // makes the next start show an empty list instead.
+    const bool oneLine = !listPath.contains(u'\n') && !listPath.contains(u'\r')
+        && !listPath.contains(QChar(kEndOfFile));
+    const std::optional<QByteArray> path = oneLine ? toCp1251(listPath) : std::nullopt;
+    return writeAtomically(settingsFileName(), path.value_or(QByteArray()) + "\r\n", nullptr)
+        && path.has_value();
 }
 
 } // namespace ormelin::listfile

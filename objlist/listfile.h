@@ -42,23 +42,23 @@ enum class ReadResult {
 ReadResult read(const QString &path, ObjectList &list, int offset);
 // The same over bytes in memory, copied as they are read: they need not outlive the list.
 ReadResult readBytes(QByteArrayView bytes, ObjectList &list, int offset);
-// The same over an open device, asking it for `chunk` bytes at a time. The list keeps a share
-// of the pieces its cells come from and decodes a cell only when it is read (see
-// ObjectList::setCellsEncoded). Only the line at hand is carried from one piece to the next,
-// and pieces with few cells in them are let go once the load ends: a file that goes on past
-// its last cell costs nothing more.
-ReadResult readDevice(QIODevice &device, ObjectList &list, int offset, qsizetype chunk = 64 * 1024);
+// The same over an open device. Nothing past the list's last cell is read.
+ReadResult readDevice(QIODevice &device, ObjectList &list, int offset);
 
 // The file's bytes, or nothing when a cell cannot be written so that it reads back the same: a
 // character without a Windows-1251 form, a line break or 0x1A in a cell, or more rows than a
-// list file may hold.
-std::optional<QByteArray> encode(const ObjectList &list);
-// Replaces the file only once every byte is written; on failure the old file stays as it was.
-bool write(const QString &path, const ObjectList &list);
+// list file may hold. Then `reason` says which, in the operator's words (the row and the
+// character, or the number of rows).
+std::optional<QByteArray> encode(const ObjectList &list, QString *reason = nullptr);
+// Replaces the file only once every byte is written; on failure the old file stays as it was,
+// and `reason` says why: as for encode(), or the system's error text.
+bool write(const QString &path, const ObjectList &list, QString *reason = nullptr);
 
 // The first line of the settings file in the current directory; nothing when it cannot be read.
 std::optional<QString> readSettings();
-// Writes the path as the settings file's one line, atomically; false on any failure.
+// Writes the path as the settings file's one line, atomically. A path the file cannot hold (a
+// character without a Windows-1251 form, a line break) is written as an empty line. False when
+// the path was not written.
 bool writeSettings(const QString &listPath);
 
 } // namespace listfile

@@ -6,3 +6,4 @@
 #include "objlist/listfile.h"
 #include "objlist/objectlist.h"
 #include "objlist/objectlistmodel.h"
+#include "objlist/recovery.h"

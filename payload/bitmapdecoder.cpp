@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 namespace ormelin {
 namespace {
@@ -126,9 +127,8 @@ public:
         readHeader();
         if (m_header.width == 0 || m_header.height == 0)
             return;
-        // Before anything else is read, so that no header can make us allocate or write more than
-        // the payload buffer could ever take.
-        if (m_header.width * m_header.height > kMaxPixels)
+        // A height of -2^31 turned round is no size at all.
+        if (m_header.height > std::numeric_limits<int32_t>::max())
             throw PictureError(QStringLiteral("Bitmap image is too large"));
         readPalette();
 
@@ -137,7 +137,13 @@ public:
         if (start > m_file.size())
             pixelsCutShort();
 
-        uint32_t *pixels = m_out.pixels.ensure(std::size_t(m_header.width * m_header.height));
+        // More pixels than the encoder could ever put into the payload buffer: such a bitmap can
+        // still go as a file's bytes, so its pixels are checked but not decoded (nothing is
+        // allocated for them), and the encoder refuses it.
+        const bool decodePixels = m_header.width * m_header.height <= kMaxPixels;
+        uint32_t *pixels = decodePixels
+            ? m_out.pixels.ensure(std::size_t(m_header.width * m_header.height))
+            : nullptr;
         if (m_header.compression == kRle8 || m_header.compression == kRle4)
             decodeRunLength(start, pixels);
         else
@@ -273,9 +279,14 @@ private:
         const int bitCount = m_header.bitCount;
         const std::size_t stride = std::size_t((width * bitCount + 31) / 32 * 4);
         const std::size_t lastRow = std::size_t((width * bitCount + 7) / 8);
-        // The last row's padding may be missing; its pixels may not.
-        if (stride * std::size_t(height - 1) + lastRow > m_file.size() - start)
+        // The last row's padding may be missing; its pixels may not. Divided rather than
+        // multiplied: a header may claim more bytes than 64 bits count.
+        const std::size_t available = m_file.size() - start;
+        if (lastRow > available
+            || (height > 1 && stride > (available - lastRow) / std::size_t(height - 1)))
             pixelsCutShort();
+        if (!pixels)
+            return;
 
         const std::size_t w = std::size_t(width);
         for (int64_t y = 0; y < height; ++y) {
@@ -337,7 +348,9 @@ private:
         const int64_t height = m_header.height;
         const std::size_t end = m_file.size();
         const uint8_t *data = m_file.data();
-        std::fill(pixels, pixels + std::size_t(width * height), m_palette[0]);
+        // Without pixels to fill, the runs are only followed, to find the data whole.
+        if (pixels)
+            std::fill(pixels, pixels + std::size_t(width * height), m_palette[0]);
 
         int64_t x = 0;
         int64_t y = 0; // counted from the bottom row, as stored
@@ -349,6 +362,10 @@ private:
             const uint8_t count = data[pos];
             const uint8_t value = data[pos + 1];
             pos += 2;
+            if (count > 0 && !pixels) {
+                x = std::min<int64_t>(x + count, width);
+                continue;
+            }
             if (count > 0) {
                 const int64_t n = std::min<int64_t>(count, width - x);
                 uint32_t *dst = row() + x;
@@ -381,8 +398,8 @@ private:
                 if (end - pos < bytes)
                     pixelsCutShort();
                 const uint8_t *src = data + pos;
-                const int64_t n = std::min<int64_t>(value, width - x);
-                uint32_t *dst = row() + x;
+                const int64_t n = pixels ? std::min<int64_t>(value, width - x) : 0;
+                uint32_t *dst = pixels ? row() + x : nullptr;
                 for (int64_t i = 0; i < n; ++i)
                     dst[i] = rle8 ? m_palette[src[i]]
                                   : m_palette[(src[i >> 1] >> ((i & 1) ? 0 : 4)) & 0x0F];

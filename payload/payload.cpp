@@ -112,8 +112,7 @@ void PictureHolder::load(const QString &path)
         throw PictureError(QStringLiteral("Unknown picture file extension (.%1)").arg(extension));
 
     if (!pathFitsFileLayer(path))
-        throw PictureError(
-            QStringLiteral("File name is too long (%1 bytes)").arg(encodedPath(path).size()));
+        throw PictureError(QStringLiteral("File name is too long (%1 bytes)").arg(pathBytes(path)));
 
     // Every picture the program can send comes from a file well under this; a larger one (a
     // photograph given by mistake) is read once and not held for the rest of the run.

@@ -34,8 +34,9 @@ struct DecodedBitmap
 
 // A bitmap file (core, info, V4 and V5 headers; 1, 4, 8, 16, 24, 32 bits per pixel; plain,
 // bit-field and run-length pixels). A zero-byte file is an empty bitmap. A bitmap of more pixels
-// than the payload buffer holds is refused before any pixel is decoded.
-// Throws PictureError for an invalid, oversized or cut-short bitmap; Failure "Stream read error"
+// than the payload buffer holds (950,081) has its size and its data checked, but its pixels are
+// not decoded: `pixels` is left as it was, and only width and height are to be read.
+// Throws PictureError for an invalid or cut-short bitmap; Failure "Stream read error"
 // for a file of 1 to 13 bytes or with its headers or colour table cut short.
 void decodeBitmap(std::span<const uint8_t> file, DecodedBitmap &out);
 

@@ -19,6 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace ormelin;
 
 namespace {
@@ -45,6 +49,12 @@ QStringList row(TSendForm &window, int r)
     return cells;
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -62,6 +72,27 @@ class TestMainWindow : public QObject
     QString m_startDir;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
+    // A path of `length` characters ending in `name`, through Cyrillic folders short enough for
+    // the file system; the folders are created.
+    QString longPath(int length, const QString &name) const
+    {
+        QString p = m_dir->path();
+        QString file = name;
+        int rest = length - int(p.size()) - 1 - int(file.size());
+        if (rest == 1) {
+            file.prepend(u'ё');
+            rest = 0;
+        }
+        while (rest > 0) {
+            int take = std::min(rest - 1, 60);
+            if (rest - take - 1 == 1)
+                --take; // no room is left for a folder of one letter and its slash
+            p += u'/' + QString(take, u'ё');
+            rest -= take + 1;
+        }
+        QDir().mkpath(p);
+        return p + u'/' + file;
+    }
 
     // Adds an object through the entry fields and the add button.
     void addObject(TSendForm &w, const QString &number, int type, const QString &file,
@@ -86,6 +117,8 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         QVERIFY(QDir::setCurrent(m_dir->path()));
+        // A list kept at an unattended close goes below the user's data folder.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path(QStringLiteral("data"))));
     }
     void cleanup()
     {
@@ -301,6 +334,215 @@ private slots:
         QCOMPARE(*remembered, save ? listPath : QString());
     }
 
+    // A save asked for at close that fails keeps the window and the list: the row can be mended
+    // or the list saved elsewhere, and a later close saves it.
+    void closeWithAnUnwritableCellKeepsTheList_data()
+    {
+        QTest::addColumn<bool>("mendTheRow");
+        QTest::newRow("row mended, then closed") << true;
+        QTest::newRow("row cleared, list saved elsewhere") << false;
+    }
+    void closeWithAnUnwritableCellKeepsTheList()
+    {
+        QFETCH(bool, mendTheRow);
+        const QString first = path("первый.orm");
+        const QString elsewhere = path("другой.orm");
+        BoxAnswerer boxes;
+        TSendForm w;
+        w.show();
+        addObject(w, "1", 4, "s.scr");
+        addObject(w, "2", 0, "/home/Müller/фото.jpg");
+        boxes.answers.enqueue({true, {}});
+        boxes.answers.enqueue({true, first});
+        click(&w, "ExitBtn");
+        QVERIFY(w.isVisible());
+        QCOMPARE(boxes.texts("message"),
+                 QStringList({"Ошибка записи файла " + first
+                              + "\nСтрока 2: символ \"ü\" (U+00FC) нельзя записать в кодировке "
+                                "Windows-1251"}));
+        QVERIFY(boxes.seen.last().plainText);
+        QVERIFY(!QFile::exists(first));
+        QVERIFY(!QFile::exists(path("ormelin.ini")));
+        QCOMPARE(row(w, 2)[ColFile], QStringLiteral("/home/Müller/фото.jpg"));
+        QVERIFY(w.windowTitle().contains(u'*'));
+
+        const QString saved = mendTheRow ? first : elsewhere;
+        if (mendTheRow) {
+            boxes.answers.enqueue({true, {}}); // update object 2
+            addObject(w, "2", 0, "/home/Muller/фото.jpg");
+            boxes.answers.enqueue({true, {}});
+            boxes.answers.enqueue({true, first});
+            click(&w, "ExitBtn");
+        } else {
+            w.objectList().selectRow(2);
+            click(&w, "ClearRowBtn");
+            boxes.answers.enqueue({true, elsewhere});
+            click(&w, "SaveListBtn");
+            click(&w, "ExitBtn"); // saved: nothing asked
+        }
+        QVERIFY(!w.isVisible());
+        QCOMPARE(boxes.texts("message").size(), 1);
+        QCOMPARE(listfile::readSettings(), std::optional<QString>(saved));
+        ObjectList back;
+        QCOMPARE(listfile::read(saved, back, 0), listfile::ReadResult::Ok);
+        QCOMPARE(back.cell(1, ColFile), QStringLiteral("s.scr"));
+        QCOMPARE(back.cell(2, ColFile),
+                 mendTheRow ? QStringLiteral("/home/Muller/фото.jpg") : QString());
+    }
+
+    // Ended by the system, with nobody to answer: the list is kept in a file of its own, and the
+    // next start says where. One the list file cannot hold goes as UTF-8 text.
+    void unattendedCloseKeepsTheList()
+    {
+        const QString remembered = path("прежний.orm");
+        {
+            ObjectList old;
+            old.setCell(1, ColNumber, QStringLiteral("9"));
+            QVERIFY(listfile::write(remembered, old));
+            QVERIFY(listfile::writeSettings(remembered));
+        }
+        BoxAnswerer boxes;
+        QString keptIn;
+        QString said;
+        {
+            TSendForm w;
+            w.show();
+            addObject(w, "7", 4, "/home/Müller/s.scr");
+            // What is said on standard error is caught in a file.
+            const QString errPath = path("stderr.txt");
+            std::fflush(stderr);
+            const int savedErr = ::dup(2);
+            const int errFile = ::open(QFile::encodeName(errPath).constData(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            QVERIFY(savedErr >= 0 && errFile >= 0);
+            ::dup2(errFile, 2);
+            w.closeUnattended();
+            std::fflush(stderr);
+            ::dup2(savedErr, 2);
+            ::close(savedErr);
+            ::close(errFile);
+            said = QString::fromUtf8(readAll(errPath));
+            QVERIFY(!w.isVisible());
+            QVERIFY(boxes.seen.isEmpty());
+            const QStringList kept = QDir(TSendForm::recoveryFolder()).entryList(QDir::Files);
+            QCOMPARE(kept.filter(QStringLiteral(".txt")).size(), 1);
+            keptIn = QDir(TSendForm::recoveryFolder()).filePath(kept.filter(".txt").first());
+        }
+        QVERIFY(keptIn.startsWith(path("data")));
+        QVERIFY2(said.contains(keptIn), qPrintable(said));
+        const QString text = QString::fromUtf8(readAll(keptIn));
+        QVERIFY2(text.contains(QStringLiteral("\r\n7\r\nСкрипт\r\n\r\n\r\n/home/Müller/s.scr\r\n")),
+                 qPrintable(text));
+        // The settings file still names the list last saved, which was written.
+        QCOMPARE(listfile::readSettings(), std::optional<QString>(remembered));
+
+        TSendForm again;
+        QCOMPARE(again.statusText(),
+                 "Список, не сохраненный при прошлом закрытии, записан в файл " + keptIn);
+        QCOMPARE(again.objectList().cell(1, ColNumber), QStringLiteral("9"));
+    }
+
+    // A list saved under a path the settings file cannot hold: the next start shows an empty
+    // list, never the one before.
+    void listPathWithoutAFormLeavesAnEmptySettingsLine()
+    {
+        const QString before = path("прежний.orm");
+        const QString muller = path("Müller/список.orm");
+        QVERIFY(QDir().mkpath(path("Müller")));
+        {
+            BoxAnswerer boxes;
+            TSendForm w;
+            w.show();
+            addObject(w, "1", 4, "s.scr");
+            boxes.answers.enqueue({true, before});
+            click(&w, "SaveListBtn");
+            addObject(w, "2", 4, "t.scr");
+            boxes.answers.enqueue({true, muller});
+            click(&w, "SaveListBtn");
+            QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + muller);
+            w.close();
+            QCOMPARE(boxes.texts("message"), QStringList());
+        }
+        QVERIFY(QFile::exists(muller));
+        QCOMPARE(readAll(path("ormelin.ini")), QByteArray("\r\n"));
+        TSendForm again;
+        QCOMPARE(again.objectList().cell(1, ColNumber), QString());
+        QCOMPARE(again.windowTitle(), QStringLiteral("Ормелин для Тарвикса "));
+    }
+
+    // Texts go into boxes as they are: a path is never taken for markup.
+    void boxesShowTextsAsTheyAre()
+    {
+        const QString odd = path("<b>жирный</b> <i>.orm");
+        writeFile(odd, "not a list");
+        BoxAnswerer boxes;
+        TSendForm w;
+        w.show();
+        boxes.answers.enqueue({true, odd});
+        click(&w, "LoadListBtn");
+        QCOMPARE(boxes.texts("message"),
+                 QStringList({"Ошибка чтения файла " + odd
+                              + ". Файл имеет неверный формат или поврежден"}));
+        QVERIFY(boxes.seen.last().plainText);
+        addObject(w, "3", 4, "<b>s</b>.scr");
+        boxes.answers.enqueue({false, {}});
+        click(&w, "ExitBtn");
+        QCOMPARE(boxes.seen.last().kind, QStringLiteral("question"));
+        QVERIFY(boxes.seen.last().plainText);
+    }
+
+    // Paths count Windows-1251 bytes: 200 Cyrillic letters (400 bytes of UTF-8) save, load and
+    // upload; a 1-bit bitmap of 1000 x 1000 given as a JPEG object goes as its bytes.
+    void longCyrillicPathsAndALargeBitmapReachTheController()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        const QString listPath = longPath(200, "список.orm");
+        const QString scriptPath = longPath(200, "скрипт.scr");
+        const QString bitmapPath = longPath(200, "большой.bmp");
+        QCOMPARE(listPath.size(), 200);
+        QCOMPARE(bitmapPath.size(), 200);
+        const QByteArray script("SHOW 41\r\n");
+        writeFile(scriptPath, script);
+        QImage large(1000, 1000, QImage::Format_Mono);
+        large.fill(1);
+        for (int i = 0; i < 1000; ++i)
+            large.setPixel(i, i, 0);
+        QVERIFY(large.save(bitmapPath, "BMP"));
+        const QByteArray bitmap = readAll(bitmapPath);
+        QVERIFY(bitmap.size() > 125000);
+
+        BoxAnswerer boxes;
+        {
+            TSendForm w;
+            w.show();
+            addObject(w, "40", 0, bitmapPath);
+            addObject(w, "41", 4, scriptPath);
+            boxes.answers.enqueue({true, listPath});
+            click(&w, "SaveListBtn");
+            QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + listPath);
+        }
+        TSendForm w;
+        w.show();
+        QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + listPath);
+        QCOMPARE(row(w, 1), QStringList({"40", objectTypeTexts().at(0), "", "", bitmapPath}));
+        QCOMPARE(row(w, 2)[ColFile], scriptPath);
+        child<QComboBox>(&w, "PortCombo")->setEditText(sim.port());
+        QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);
+        click(&w, "WriteBtn");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("message").size(), 1, kWait);
+        QVERIFY2(boxes.texts("message").first().startsWith(
+                     QStringLiteral("Передача успешно завершена.")),
+                 qPrintable(boxes.texts("message").first()));
+        QCOMPARE(sim.log("frame").filter(QStringLiteral("image-upload number=40 width=1000 "
+                                                        "height=1000 kind=7 size=%1")
+                                             .arg(bitmap.size()))
+                     .size(),
+                 1);
+        QCOMPARE(sim.dumpFile("40.bin"), bitmap);
+        QCOMPARE(sim.dumpFile("41.bin"), script);
+    }
+
     void writeToFlashThroughTheButtons()
     {
         SimProcess sim;
@@ -370,6 +612,7 @@ private slots:
         const SeenBox failure = boxes.seen.last();
         QCOMPARE(failure.caption, QStringLiteral("Ормелин"));
         QVERIFY(failure.hasIcon);
+        QVERIFY(failure.plainText);
         // The write stops where it stood, gauge left shown; nothing was sent.
         QVERIFY(child<QWidget>(&w, "ProgrBar")->isVisible());
         QVERIFY(sim.log("payload").isEmpty());

@@ -47,6 +47,9 @@ private slots:
 
         QProcess program;
         program.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        program.setProcessEnvironment(env);
         program.setProgram(qEnvironmentVariable("ORMELIN_BIN"));
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start();

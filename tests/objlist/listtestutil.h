@@ -1,6 +1,5 @@
 #pragma once
-// Small helpers shared by the object list tests: list files as bytes, and the loaded bytes a
-// list uses.
+// Small helpers shared by the object list tests: list files as bytes.
 #include "common/cp1251.h"
 #include "objlist/objectlist.h"
 
@@ -41,17 +40,6 @@ inline QByteArray readBytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The bytes of the cells of rows 0 .. rows - 1 that hold loaded bytes.
-inline qsizetype encodedBytesInUse(const ormelin::ObjectList &list, int rows)
-{
-    qsizetype used = 0;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < ormelin::kColumnCount; ++c)
-            used += list.storedCell(r, c).encoded.size();
-    }
-    return used;
 }
 
 } // namespace listtest

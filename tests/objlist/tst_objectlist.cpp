@@ -1,31 +1,15 @@
 #include "objlist/changemark.h"
-#include "objlist/cp1251table.h"
 #include "objlist/objectlist.h"
 
 #include "fakeoperator.h"
-#include "listtestutil.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <vector>
-
 using namespace ormelin;
 
 namespace {
-
-// The lines of `bytes` as a list file reader hands them over: split at LF, CRs left in.
-std::vector<QByteArrayView> splitLines(const QByteArray &bytes)
-{
-    std::vector<QByteArrayView> lines;
-    qsizetype start = 0;
-    for (qsizetype lf = bytes.indexOf('\n'); lf >= 0; lf = bytes.indexOf('\n', start)) {
-        lines.push_back(QByteArrayView(bytes).sliced(start, lf - start));
-        start = lf + 1;
-    }
-    return lines;
-}
 
 QStringList rowTexts(const ObjectList &list, int row)
 {
@@ -207,197 +191,6 @@ private slots:
         list.setCell(5, ColWidth, QStringLiteral("8"));
         QCOMPARE(single.count(), 1);
         QCOMPARE(single.first(), QVariantList({ 5, int(ColWidth) }));
-    }
-
-    // ---- Cells loaded as bytes ------------------------------------------------------------
-
-    void encodedLines_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("plain") << QByteArray("abc") << "abc";
-        QTest::newRow("Cyrillic") << QByteArray("\xd4\xe0\xe9\xeb") << "Файл";
-        QTest::newRow("0x98 and NUL")
-            << QByteArray("a\x98\0b", 4) << QStringLiteral("a\u0098") + QChar(0) + "b";
-        QTest::newRow("CR inside") << QByteArray("a\rb") << "ab";
-        QTest::newRow("CR first") << QByteArray("\ra") << "a";
-        QTest::newRow("CR last") << QByteArray("a\r") << "a";
-        QTest::newRow("nothing but CRs") << QByteArray("\r\r") << "";
-        QTest::newRow("empty") << QByteArray() << "";
-    }
-    void encodedLines()
-    {
-        QFETCH(QByteArray, line);
-        QFETCH(QString, text);
-        const QByteArray bytes = "x" + line + "y";
-        ObjectList list;
-        const QByteArrayView inside = QByteArrayView(bytes).sliced(1, line.size());
-        list.setCellsEncoded(1, ColFile, bytes, { &inside, 1 });
-        QCOMPARE(list.cell(1, ColFile), text);
-        QCOMPARE(list.cell(1, ColFile), cp1251table::decodeLine(line));
-        // An empty text holds nothing; anything else keeps to the bytes.
-        QCOMPARE(list.storedCell(1, ColFile).isEncoded(), !text.isEmpty());
-        QCOMPARE(list.heldEncodedBytes() > 0, !text.isEmpty());
-
-        // A line outside the bytes given is taken as text at once.
-        ObjectList other;
-        const QByteArray elsewhere = line;
-        const QByteArrayView outside(elsewhere);
-        other.setCellsEncoded(1, ColFile, bytes, { &outside, 1 });
-        QCOMPARE(other.cell(1, ColFile), text);
-        QVERIFY(!other.storedCell(1, ColFile).isEncoded());
-        QCOMPARE(other.heldEncodedBytes(), 0);
-    }
-
-    // Whatever the cells held and wherever the lines start, the cells read as the lines' texts
-    // set one by one inside a batch would, and the list tells of it the same way.
-    void encodedCellsActLikeTexts()
-    {
-        QRandomGenerator rng(11);
-        const QByteArray alphabet("ab \r\xe0\x98", 6);
-        for (int round = 0; round < 300; ++round) {
-            QByteArray bytes;
-            const int lineCount = rng.bounded(1, 24);
-            for (int i = 0; i < lineCount; ++i) {
-                const int length = rng.bounded(4) == 0 ? 0 : rng.bounded(1, 6);
-                for (int k = 0; k < length; ++k)
-                    bytes += alphabet[rng.bounded(int(alphabet.size()))];
-                bytes += rng.bounded(3) == 0 ? "\n" : "\r\n";
-            }
-            std::vector<QByteArrayView> lines = splitLines(bytes);
-            const QByteArray elsewhere = "a\rb";
-            if (rng.bounded(4) == 0)
-                lines[size_t(rng.bounded(int(lines.size())))] = elsewhere;
-
-            ObjectList loaded;
-            ObjectList typed;
-            const int storedRows = rng.bounded(0, 8);
-            loaded.setRowCount(30);
-            typed.setRowCount(30);
-            for (int r = 0; r < storedRows; ++r) {
-                const int c = rng.bounded(kColumnCount);
-                loaded.setCell(r, c, QStringLiteral("old"));
-                typed.setCell(r, c, QStringLiteral("old"));
-            }
-            // Some cells of the loaded list come from an earlier load.
-            const QByteArray earlier = "e1\r\ne2\r\ne3\r\n";
-            const std::vector<QByteArrayView> earlierLines = splitLines(earlier);
-            loaded.setCellsEncoded(2, 3, earlier, earlierLines);
-            {
-                ObjectList::Batch batch(typed);
-                for (size_t i = 0; i < earlierLines.size(); ++i)
-                    typed.setCell(2 + int(3 + i) / 5, int(3 + i) % 5,
-                        cp1251table::decodeLine(earlierLines[i]));
-            }
-
-            const int row = rng.bounded(-1, 9);
-            const int column = rng.bounded(kColumnCount);
-            QSignalSpy loadedSignals(&loaded, &ObjectList::cellsChanged);
-            QSignalSpy typedSignals(&typed, &ObjectList::cellsChanged);
-            loaded.setCellsEncoded(row, column, bytes, lines);
-            {
-                ObjectList::Batch batch(typed);
-                for (size_t i = 0; i < lines.size(); ++i) {
-                    const qsizetype at = qsizetype(row) * kColumnCount + column + qsizetype(i);
-                    typed.setCell(int(at / kColumnCount), int(at % kColumnCount),
-                        cp1251table::decodeLine(lines[i]));
-                }
-            }
-            for (int r = 0; r < 30; ++r)
-                QCOMPARE(rowTexts(loaded, r), rowTexts(typed, r));
-            QCOMPARE(loadedSignals, typedSignals);
-            QVERIFY(loaded.heldEncodedBytes() <= 4 * listtest::encodedBytesInUse(loaded, 30));
-        }
-    }
-
-    void encodedCellsBeyondTheColumnsAreIgnored()
-    {
-        const QByteArray bytes = "a\r\nb\r\n";
-        ObjectList list;
-        QSignalSpy changed(&list, &ObjectList::cellsChanged);
-        list.setCellsEncoded(1, kColumnCount, bytes, splitLines(bytes));
-        list.setCellsEncoded(1, -1, bytes, splitLines(bytes));
-        QCOMPARE(rowTexts(list, 1), QStringList({ "", "", "", "", "" }));
-        QCOMPARE(rowTexts(list, 2), QStringList({ "", "", "", "", "" }));
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(list.heldEncodedBytes(), 0);
-    }
-
-    // The list holds a share of the buffer: a later change to the caller's copy is not seen.
-    void loadedBytesAreShared()
-    {
-        QByteArray bytes = "first\r\nsecond\r\n";
-        ObjectList list;
-        list.setCellsEncoded(1, 0, bytes, splitLines(bytes));
-        bytes[0] = 'F';
-        bytes.replace("second", "SECOND");
-        QCOMPARE(list.cell(1, 0), QStringLiteral("first"));
-        QCOMPARE(list.cell(1, 1), QStringLiteral("second"));
-    }
-
-    void storedCells()
-    {
-        const QByteArray bytes = "loaded\r\na\rb\r\n";
-        ObjectList list;
-        list.setCellsEncoded(1, 0, bytes, splitLines(bytes));
-        list.setCell(1, 2, QStringLiteral("typed"));
-        // CRs are for the writer to leave out.
-        QCOMPARE(list.storedCell(1, 0).encoded, QByteArrayView("loaded\r"));
-        QCOMPARE(list.storedCell(1, 1).encoded, QByteArrayView("a\rb\r"));
-        QVERIFY(!list.storedCell(1, 2).isEncoded());
-        QCOMPARE(list.storedCell(1, 2).text, QStringView(u"typed"));
-        for (const auto &[r, c] : { std::pair { 1, 3 }, { 9, 0 }, { -1, 0 }, { 1, 5 } }) {
-            QVERIFY(!list.storedCell(r, c).isEncoded());
-            QVERIFY(list.storedCell(r, c).text.isEmpty());
-        }
-        // Written over, a cell is its text again.
-        list.setCell(1, 0, QStringLiteral("new"));
-        QCOMPARE(list.storedCell(1, 0).text, QStringView(u"new"));
-        QVERIFY(!list.storedCell(1, 0).isEncoded());
-    }
-
-    // Once no cell uses a buffer it is let go; while few do, they get texts of their own.
-    void loadedBuffersAreLetGo()
-    {
-        QByteArray bytes;
-        for (int i = 0; i < 100; ++i)
-            bytes += "line " + QByteArray::number(i) + "\r\n";
-        ObjectList list;
-        list.setRowCount(21);
-        list.setCellsEncoded(1, 0, bytes, splitLines(bytes));
-        const qsizetype held = list.heldEncodedBytes();
-        QVERIFY(held >= bytes.size());
-        bytes = QByteArray(); // the list's share is all that is left
-
-        // Cells written one by one: the buffer stays while a quarter of it or more is in use.
-        int written = 0;
-        for (int r = 1; r <= 20; ++r) {
-            for (int c = 0; c < kColumnCount; ++c) {
-                const bool wasHeld = list.heldEncodedBytes() > 0;
-                list.setCell(r, c, QStringLiteral("typed %1").arg(++written));
-                QVERIFY(list.heldEncodedBytes() <= 4 * listtest::encodedBytesInUse(list, 21));
-                if (wasHeld && list.heldEncodedBytes() == 0) {
-                    // The cells left have their texts, and are texts now.
-                    for (int i = written; i < 100; ++i) {
-                        QCOMPARE(list.cell(1 + i / 5, i % 5), QStringLiteral("line %1").arg(i));
-                        QVERIFY(!list.storedCell(1 + i / 5, i % 5).isEncoded());
-                    }
-                    QVERIFY(written > 60 && written < 90);
-                }
-            }
-        }
-        QCOMPARE(list.heldEncodedBytes(), 0);
-    }
-
-    void clearedCellsLetGoOfTheirBuffer()
-    {
-        const QByteArray bytes = "a\r\nb\r\nc\r\nd\r\ne\r\n";
-        ObjectList list;
-        list.setCellsEncoded(1, 0, bytes, splitLines(bytes));
-        QVERIFY(list.heldEncodedBytes() > 0);
-        list.clearRow(1);
-        QCOMPARE(list.heldEncodedBytes(), 0);
-        QCOMPARE(rowTexts(list, 1), QStringList({ "", "", "", "", "" }));
     }
 
     void changeMark_data()

@@ -105,6 +105,17 @@ BmpLayout indexedLayout(int width, int height, int bitCount)
     return l;
 }
 
+// Headers and colour table only: the pixels are the caller's.
+BmpLayout bareLayout(int width, int height, int bitCount)
+{
+    BmpLayout l;
+    l.width = width;
+    l.height = height;
+    l.bitCount = uint16_t(bitCount);
+    l.palette = testPalette(1 << bitCount);
+    return l;
+}
+
 const QString kNotValid = QStringLiteral("Bitmap image is not valid");
 const QString kStreamReadError = QStringLiteral("Stream read error");
 const QString kCutShort = QStringLiteral("Bitmap pixel data is cut short");
@@ -550,8 +561,8 @@ private slots:
             << rle(kRle4, "00051234") << Thrown::Picture << kCutShort;
         QTest::newRow("RLE4 nothing") << rle(kRle4, "") << Thrown::Picture << kCutShort;
 
-        // Refused on its header alone: the file has no pixels at all, so the size is judged
-        // before any is read.
+        // A size beyond what the encoder takes is no reason to refuse a bitmap (it can go as a
+        // file's bytes), but a header that claims pixels the file does not hold is.
         auto huge = [](int32_t w, int32_t h, uint16_t bits = 24) {
             BmpLayout l;
             l.width = w;
@@ -559,10 +570,10 @@ private slots:
             l.bitCount = bits;
             return buildBmp(l);
         };
-        QTest::newRow("1000 x 1000") << huge(1000, 1000) << Thrown::Picture << kTooLarge;
-        QTest::newRow("950082 x 1") << huge(950082, 1, 8) << Thrown::Picture << kTooLarge;
-        QTest::newRow("1 x -950082") << huge(1, -950082, 8) << Thrown::Picture << kTooLarge;
-        QTest::newRow("max x max") << huge(0x7FFFFFFF, 0x7FFFFFFF) << Thrown::Picture << kTooLarge;
+        QTest::newRow("1000 x 1000") << huge(1000, 1000) << Thrown::Picture << kCutShort;
+        QTest::newRow("950082 x 1") << huge(950082, 1, 8) << Thrown::Picture << kCutShort;
+        QTest::newRow("1 x -950082") << huge(1, -950082, 8) << Thrown::Picture << kCutShort;
+        QTest::newRow("max x max") << huge(0x7FFFFFFF, 0x7FFFFFFF) << Thrown::Picture << kCutShort;
         QTest::newRow("max x min")
             << huge(0x7FFFFFFF, int32_t(0x80000000)) << Thrown::Picture << kTooLarge;
         QTest::newRow("core 65535 x 65535") << [] {
@@ -571,7 +582,13 @@ private slots:
             l.width = 65535;
             l.height = 65535;
             return buildBmp(l);
-        }() << Thrown::Picture << kTooLarge;
+        }() << Thrown::Picture << kCutShort;
+        QTest::newRow("RLE8 1000 x 1000, no end mark") << [] {
+            BmpLayout l = bareLayout(1000, 1000, 8);
+            l.compression = kRle8;
+            l.pixels = QByteArray::fromHex("0401");
+            return buildBmp(l);
+        }() << Thrown::Picture << kCutShort;
     }
     void refused()
     {
@@ -581,6 +598,39 @@ private slots:
         const Thrown thrown = decodeThrown(file);
         QCOMPARE(thrown.text, text);
         QCOMPARE(thrown.kind, kind);
+    }
+
+    // More pixels than the encoder takes: the size is read and the data checked, no pixel is
+    // decoded and nothing is allocated for them.
+    void oversizedBitmapsGiveTheirSize_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        BmpLayout oneBit = bareLayout(1000, 1000, 1);
+        oneBit.pixels = QByteArray(128 * 1000, '\x55');
+        QTest::newRow("1 bit, 1000 x 1000") << buildBmp(oneBit) << 1000 << 1000;
+        BmpLayout topDown = oneBit;
+        topDown.height = -1000;
+        QTest::newRow("1 bit, top-down") << buildBmp(topDown) << 1000 << 1000;
+        BmpLayout lastRowUnpadded = oneBit;
+        lastRowUnpadded.pixels.chop(3);
+        QTest::newRow("last row's padding missing") << buildBmp(lastRowUnpadded) << 1000 << 1000;
+        BmpLayout rle = bareLayout(2000, 2000, 8);
+        rle.compression = kRle8;
+        rle.pixels = QByteArray::fromHex("FF01000000020A0A0001");
+        QTest::newRow("RLE8 2000 x 2000") << buildBmp(rle) << 2000 << 2000;
+    }
+    void oversizedBitmapsGiveTheirSize()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        DecodedBitmap out;
+        decodeBitmap(span(file), out);
+        QCOMPARE(out.width, width);
+        QCOMPARE(out.height, height);
+        QCOMPARE(out.pixels.capacity(), std::size_t(0));
     }
 
     void largestBitmapFitsTheBuffer()

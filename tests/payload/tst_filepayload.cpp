@@ -13,6 +13,18 @@ using namespace ormelin;
 namespace {
 
 // Bytes that differ from their neighbours, so a shifted or repeated block shows.
+// A path of `length` Cyrillic letters (two bytes each in UTF-8, one in Windows-1251) below
+// `root`, in folders short enough for the file system.
+QString cyrillicPath(const QString &root, int length)
+{
+    QString p = root;
+    while (length - p.size() - 1 > 100) {
+        p += u'/' + QString(60, u'ж');
+        QDir().mkpath(p);
+    }
+    return p + u'/' + QString(length - p.size() - 1, u'ф');
+}
+
 QByteArray pattern(int size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -36,20 +48,26 @@ private slots:
     {
         QTest::addColumn<int>("fileSize");
         QTest::addColumn<int>("expected");
-        QTest::newRow("empty script") << 0 << 0;
-        QTest::newRow("one byte") << 1 << 1;
-        QTest::newRow("a font") << 4099 << 4099;
-        QTest::newRow("one under the cut") << 1900000 << 1900000;
-        QTest::newRow("exactly the cut") << 1900001 << 1900001;
-        QTest::newRow("one over the cut") << 1900002 << 1900001;
-        QTest::newRow("2,000,000 bytes") << 2000000 << 1900001;
+        QTest::addColumn<int>("pathLength"); // of Cyrillic letters; 0 for a short Latin name
+        QTest::newRow("empty script") << 0 << 0 << 0;
+        QTest::newRow("one byte") << 1 << 1 << 0;
+        QTest::newRow("a font") << 4099 << 4099 << 0;
+        QTest::newRow("one under the cut") << 1900000 << 1900000 << 0;
+        QTest::newRow("exactly the cut") << 1900001 << 1900001 << 0;
+        QTest::newRow("one over the cut") << 1900002 << 1900001 << 0;
+        QTest::newRow("2,000,000 bytes") << 2000000 << 1900001 << 0;
+        // Lengths count Windows-1251 bytes, whatever the file system's encoding.
+        QTest::newRow("259 Cyrillic letters") << 4099 << 4099 << 259;
     }
     void readsTheFirstBytes()
     {
         QFETCH(int, fileSize);
         QFETCH(int, expected);
+        QFETCH(int, pathLength);
         const QByteArray content = pattern(fileSize);
-        const QString path = m_dir.filePath(QStringLiteral("object.bin"));
+        const QString path = pathLength > 0 ? cyrillicPath(m_dir.path(), pathLength)
+                                            : m_dir.filePath(QStringLiteral("object.bin"));
+        QCOMPARE(pathBytes(path), pathLength > 0 ? pathLength : pathBytes(path));
         QVERIFY(payloadtest::writeFile(path, content));
         m_buffer.setSize(123);
         const auto size = readFilePayload(path, m_buffer);
@@ -66,6 +84,7 @@ private slots:
         QTest::newRow("a folder") << "folder";
         QTest::newRow("no permission") << "unreadable";
         QTest::newRow("path too long") << "long";
+        QTest::newRow("260 Cyrillic letters") << "long Cyrillic";
     }
     void failsWithNothing()
     {
@@ -86,6 +105,9 @@ private slots:
                 dir += QStringLiteral("/a-rather-long-folder-name-%1").arg(dir.size());
             QVERIFY(QDir().mkpath(dir));
             path = dir + QStringLiteral("/script.txt");
+            QVERIFY(payloadtest::writeFile(path, "print"));
+        } else if (what == QLatin1String("long Cyrillic")) {
+            path = cyrillicPath(m_dir.path(), 260);
             QVERIFY(payloadtest::writeFile(path, "print"));
         }
         m_buffer.setSize(77);

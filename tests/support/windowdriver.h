@@ -34,6 +34,7 @@ struct SeenBox
     QString caption;
     QString text;
     bool hasIcon = false;
+    bool plainText = false; // a box's text shown as it is, never as markup
 };
 
 class BoxAnswerer : public QObject
@@ -92,7 +93,8 @@ private:
                 kind = QStringLiteral("question");
             else if (box->objectName() == QLatin1String("FailureBox"))
                 kind = QStringLiteral("failure");
-            seen.append({kind, box->windowTitle(), box->text(), box->icon() != QMessageBox::NoIcon});
+            seen.append({kind, box->windowTitle(), box->text(), box->icon() != QMessageBox::NoIcon,
+                         box->textFormat() == Qt::PlainText});
             if (kind == QLatin1String("question") || box->buttons().size() > 1) {
                 const Answer a = answers.isEmpty() ? Answer{false, {}} : answers.dequeue();
                 QAbstractButton *b = box->button(a.yes ? QMessageBox::Yes : QMessageBox::No);
