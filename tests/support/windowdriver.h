@@ -4,6 +4,8 @@
 // widget and answers it from a script. Every box seen is recorded with its caption and text.
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -83,6 +85,11 @@ private:
                 dialog->reject();
             } else {
                 dialog->selectFile(a.path);
+                // A dialog leaves the name field alone while it has the focus (as it has when
+                // the dialog opened on a name): the name is typed in there instead.
+                auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                if (name && name->hasFocus())
+                    name->setText(QFileInfo(a.path).fileName());
                 QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
             }
         } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
