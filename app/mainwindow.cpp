@@ -401,12 +401,13 @@ void TSendForm::closeEvent(QCloseEvent *event)
                 = m_document.closeUnattended(recoveryFolder());
             if (!outcome.keptIn.isEmpty()) {
                 std::fprintf(stderr, "%s\n",
-                             qUtf8Printable(QStringLiteral("Ормелин: измененный список не был "
-                                                           "сохранен и записан в файл ")
+                             qUtf8Printable(QStringLiteral("Ормелин: измененный список не сохранен, "
+                                                           "он записан в файл ")
                                             + outcome.keptIn));
             } else if (!outcome.failure.isEmpty()) {
                 std::fprintf(stderr, "%s\n",
-                             qUtf8Printable(QStringLiteral("Ормелин: измененный список потерян: ")
+                             qUtf8Printable(QStringLiteral("Ормелин: измененный список не удалось "
+                                                           "сохранить: ")
                                             + outcome.failure));
             }
         });
