@@ -149,27 +149,6 @@ private slots:
         QVERIFY(payloadBytes(buffer) == QByteArray(kPayloadBufferSize, char(0xFF)));
     }
 
-    // Beyond what the encoder takes, a bitmap still loads, for its size: only the encoding is
-    // refused, as a picture failure, and the buffer is left alone.
-    void oversizedBitmapLoadsButDoesNotEncode()
-    {
-        BmpLayout l;
-        l.width = 1000;
-        l.height = 1000;
-        l.bitCount = 1;
-        l.palette = { { 0, 0, 0 }, { 255, 255, 255 } };
-        l.pixels = QByteArray(128 * 1000, '\x0f');
-        PictureHolder holder;
-        holder.load(file(QStringLiteral("large.bmp"), buildBmp(l)));
-        QCOMPARE(holder.width(), 1000);
-        QCOMPARE(holder.height(), 1000);
-        PayloadBuffer buffer;
-        buffer.setSize(7);
-        const Thrown thrown = thrownBy([&] { holder.encodePixels(buffer); });
-        QCOMPARE(thrown.kind, Thrown::Picture);
-        QCOMPARE(thrown.text, QStringLiteral("Bitmap image is too large"));
-    }
-
     void sizeBeforeAnyPicture()
     {
         PictureHolder holder;
