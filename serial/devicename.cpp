@@ -124,16 +124,19 @@ QString formatDeviceName(const QString &t, int portNumber)
     return out;
 }
 
-QString devicePathFor(const QString &deviceName)
+QString devicePathFor(const QString &deviceName, const QString &deviceFolder)
 {
-    if (deviceName.contains(u'/'))
+    if (deviceName.startsWith(u'/'))
         return deviceName;
+    QString folder = deviceFolder;
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
     static const QRegularExpression comPort(
         QStringLiteral("^COM([1-9][0-9]{0,8})$"), QRegularExpression::CaseInsensitiveOption);
     const auto match = comPort.match(deviceName);
     if (match.hasMatch())
-        return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toLongLong() - 1);
-    return QStringLiteral("/dev/") + deviceName;
+        return folder + QStringLiteral("ttyS%1").arg(match.captured(1).toLongLong() - 1);
+    return folder + deviceName;
 }
 
 } // namespace ormelin::serialdetail

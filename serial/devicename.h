@@ -9,8 +9,12 @@ namespace ormelin::serialdetail {
 // ormelin::Failure naming the template. A name without placeholders comes out unchanged.
 QString formatDeviceName(const QString &nameTemplate, int portNumber);
 
-// Where a device name lives on this system: a name with "/" is a path already; "COM<n>" (n >= 1)
-// is the n-th serial port, /dev/ttyS<n-1>; anything else is a node in /dev ("ttyUSB0").
-QString devicePathFor(const QString &deviceName);
+// The folder the system keeps its device nodes in.
+inline constexpr char kSystemDeviceFolder[] = "/dev";
+
+// Where a device name lives: a name that starts with "/" is a path as it stands; "COM<n>"
+// (n >= 1) is the n-th serial port, ttyS<n-1> in the device folder; any other name is looked up
+// in the device folder ("ttyUSB0", "pts/3"), never relative to the current folder.
+QString devicePathFor(const QString &deviceName, const QString &deviceFolder);
 
 } // namespace ormelin::serialdetail

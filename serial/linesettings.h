@@ -2,6 +2,9 @@
 // Line settings as the driver takes them. Kept in their own file because the kernel's termios2
 // header, which alone can set a rate like 250000 baud, cannot share a file with <termios.h>.
 #include <cstdint>
+#include <memory>
+
+struct termios2;
 
 namespace ormelin::serialdetail {
 
@@ -27,7 +30,23 @@ struct LineSettings
 // cannot make within 2 %, a frame it cannot send) is EINVAL.
 int writeLineSettings(int fd, const LineSettings &settings);
 
-// 0 if fd is a terminal device, otherwise the error code.
-int checkIsTerminal(int fd);
+// A terminal's settings as they were found, to be put back when an open goes no further after
+// changing them: a device the program could not use is left as it was, not half configured.
+class SavedLineSettings
+{
+public:
+    SavedLineSettings();
+    SavedLineSettings(SavedLineSettings &&) noexcept;
+    SavedLineSettings &operator=(SavedLineSettings &&) noexcept;
+    ~SavedLineSettings();
+
+    // Reads the settings; 0, or the error code (ENOTTY for anything but a terminal).
+    int take(int fd);
+    // Writes back what take() read; nothing if it read nothing.
+    void restore(int fd) const;
+
+private:
+    std::unique_ptr<termios2> m_settings;
+};
 
 } // namespace ormelin::serialdetail

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace ormelin::serialdetail {
 namespace {
@@ -93,10 +94,24 @@ int writeLineSettings(int fd, const LineSettings &s)
     return 0;
 }
 
-int checkIsTerminal(int fd)
+SavedLineSettings::SavedLineSettings() = default;
+SavedLineSettings::SavedLineSettings(SavedLineSettings &&) noexcept = default;
+SavedLineSettings &SavedLineSettings::operator=(SavedLineSettings &&) noexcept = default;
+SavedLineSettings::~SavedLineSettings() = default;
+
+int SavedLineSettings::take(int fd)
 {
-    termios2 t;
-    return ioctl(fd, TCGETS2, &t) == 0 ? 0 : errno;
+    auto t = std::make_unique<termios2>();
+    if (ioctl(fd, TCGETS2, t.get()) != 0)
+        return errno;
+    m_settings = std::move(t);
+    return 0;
+}
+
+void SavedLineSettings::restore(int fd) const
+{
+    if (m_settings)
+        ioctl(fd, TCSETS2, m_settings.get());
 }
 
 } // namespace ormelin::serialdetail

@@ -47,16 +47,19 @@ std::unique_ptr<PosixPort> PosixPort::open(const QString &path, const QString &s
         throw openError(shownName, err == EWOULDBLOCK ? EBUSY : err);
     }
     // Anything but a terminal would take the written bytes as data to keep (a file, a disk).
-    if (const int err = checkIsTerminal(fd.get()))
+    SavedLineSettings found;
+    if (const int err = found.take(fd.get()))
         throw openError(shownName, err);
     // Stops other openers that do not take the lock (but not root, hence the lock above).
     if (::ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY)
         throw openError(shownName, errno);
-    return std::unique_ptr<PosixPort>(new PosixPort(std::move(fd)));
+    return std::unique_ptr<PosixPort>(new PosixPort(std::move(fd), std::move(found)));
 }
 
 PosixPort::~PosixPort()
 {
+    if (!m_keepSettings)
+        m_found.restore(m_fd.get());
     // Exclusive mode outlives the descriptor on a pseudo-terminal whose other end stays open:
     // without this, the next non-root open of the same device would be refused.
     ::ioctl(m_fd.get(), TIOCNXCL);

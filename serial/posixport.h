@@ -39,7 +39,9 @@ private:
 // An open serial device held by this process alone: an exclusive lock on the device node, which
 // holds against every other opener, root included, and the terminal's own exclusive mode on top.
 // Dropping it gives both up and closes the descriptor; it does not flush, so a caller that does
-// not want a close to wait for queued output flushes first.
+// not want a close to wait for queued output flushes first. Until keepSettings() is called,
+// dropping it also puts back the terminal settings it found: an open that fails half way leaves
+// the device as it was.
 class PosixPort
 {
 public:
@@ -48,13 +50,18 @@ public:
     ~PosixPort();
 
     int fd() const { return m_fd.get(); }
+    // The port is in use with the settings it now has; they stay when it is closed.
+    void keepSettings() { m_keepSettings = true; }
 
 private:
-    explicit PosixPort(UniqueFd fd)
+    PosixPort(UniqueFd fd, SavedLineSettings found)
         : m_fd(std::move(fd))
+        , m_found(std::move(found))
     {
     }
     UniqueFd m_fd;
+    SavedLineSettings m_found;
+    bool m_keepSettings = false;
 };
 
 // Sets (on) or clears the given TIOCM_* lines. A device without modem lines (a

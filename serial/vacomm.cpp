@@ -143,6 +143,12 @@ void TVaComm::SetDeviceName(const QString &name)
     m_deviceName = name;
 }
 
+void TVaComm::SetDeviceFolder(const QString &folder)
+{
+    throwIfOpen();
+    m_deviceFolder = folder;
+}
+
 void TVaComm::SetPortNum(int portNum)
 {
     throwIfOpen();
@@ -170,7 +176,7 @@ QString TVaComm::FormattedDeviceName() const
 
 QString TVaComm::DevicePath() const
 {
-    return devicePathFor(FormattedDeviceName());
+    return devicePathFor(FormattedDeviceName(), m_deviceFolder);
 }
 
 void TVaComm::SetBaudrate(TVaBaudrate baudrate)
@@ -295,7 +301,7 @@ void TVaComm::Open()
 {
     throwIfOpen();
     const QString name = FormattedDeviceName();
-    std::unique_ptr<PosixPort> port = PosixPort::open(devicePathFor(name), name);
+    std::unique_ptr<PosixPort> port = PosixPort::open(devicePathFor(name, m_deviceFolder), name);
     const int fd = port->fd();
     if (m_updateDcb)
         writeDcb(fd);
@@ -328,6 +334,7 @@ void TVaComm::Open()
         throw commError(kInitializingBuffers, e.code().value());
     }
 
+    port->keepSettings();
     m_port = std::move(port);
     m_events = std::move(events);
     m_writer = std::move(writer);

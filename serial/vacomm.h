@@ -10,6 +10,7 @@
 // The termios and ioctl code lives in posixport and linesettings_linux; the threads and the
 // hand-over to the main thread in commthreads.
 #include "serial/commerror.h"
+#include "serial/devicename.h"
 
 #include <QFlags>
 #include <QObject>
@@ -119,6 +120,10 @@ public:
     void SetPortNum(int portNum);
     QString FormattedDeviceName() const; // the name messages show
     QString DevicePath() const; // the node it opens
+    // Where names that are not paths are looked up: the system's /dev, unless a test gives a
+    // folder of its own so that no name can reach a device of the machine.
+    QString DeviceFolder() const { return m_deviceFolder; }
+    void SetDeviceFolder(const QString &folder);
     bool UpdateDCB() const { return m_updateDcb; }
     void SetUpdateDCB(bool update);
     TVaBuffers Buffers() const { return m_buffers; }
@@ -172,6 +177,7 @@ private:
     int lineRate() const;
 
     QString m_deviceName = QStringLiteral("COM%d");
+    QString m_deviceFolder = QString::fromLatin1(serialdetail::kSystemDeviceFolder);
     int m_portNum = 0;
     bool m_updateDcb = true;
     TVaBaudrate m_baudrate = TVaBaudrate::br1200;

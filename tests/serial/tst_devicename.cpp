@@ -70,34 +70,34 @@ private slots:
     void devicePaths_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("path");
-        QTest::newRow("COM1 is the first serial port") << "COM1"
-                                                       << "/dev/ttyS0";
-        QTest::newRow("COM3") << "COM3"
-                              << "/dev/ttyS2";
-        QTest::newRow("COM12") << "COM12"
-                               << "/dev/ttyS11";
-        QTest::newRow("lower case") << "com2"
-                                    << "/dev/ttyS1";
-        QTest::newRow("COM0 is no serial port number") << "COM0"
-                                                       << "/dev/COM0";
-        QTest::newRow("leading zero") << "COM03"
-                                      << "/dev/COM03";
-        QTest::newRow("COM with more") << "COM3x"
-                                       << "/dev/COM3x";
-        QTest::newRow("node name") << "ttyUSB0"
-                                   << "/dev/ttyUSB0";
-        QTest::newRow("path as it stands") << "/dev/pts/4"
-                                           << "/dev/pts/4";
-        QTest::newRow("relative path as it stands") << "serial/by-id/x"
-                                                    << "serial/by-id/x";
+        const QString dev = QString::fromLatin1(kSystemDeviceFolder);
+        QTest::newRow("COM1 is the first serial port") << "COM1" << dev << "/dev/ttyS0";
+        QTest::newRow("COM3") << "COM3" << dev << "/dev/ttyS2";
+        QTest::newRow("COM12") << "COM12" << dev << "/dev/ttyS11";
+        QTest::newRow("lower case") << "com2" << dev << "/dev/ttyS1";
+        QTest::newRow("COM0 is no serial port number") << "COM0" << dev << "/dev/COM0";
+        QTest::newRow("leading zero") << "COM03" << dev << "/dev/COM03";
+        QTest::newRow("COM with more") << "COM3x" << dev << "/dev/COM3x";
+        QTest::newRow("node name") << "ttyUSB0" << dev << "/dev/ttyUSB0";
+        QTest::newRow("path as it stands") << "/dev/pts/4" << dev << "/dev/pts/4";
+        QTest::newRow("name with a folder is looked up in the device folder")
+            << "pts/4" << dev << "/dev/pts/4";
+        QTest::newRow("never relative to the current folder")
+            << "serial/by-id/x" << dev << "/dev/serial/by-id/x";
+        QTest::newRow("dot folder stays under the device folder") << "./x" << dev << "/dev/./x";
+        QTest::newRow("COM in another folder") << "COM3" << "/tmp/d" << "/tmp/d/ttyS2";
+        QTest::newRow("name in another folder") << "pts/4" << "/tmp/d/" << "/tmp/d/pts/4";
+        QTest::newRow("path ignores the folder") << "/dev/pts/4" << "/tmp/d" << "/dev/pts/4";
     }
 
     void devicePaths()
     {
         QFETCH(QString, name);
+        QFETCH(QString, folder);
         QFETCH(QString, path);
-        QCOMPARE(devicePathFor(name), path);
+        QCOMPARE(devicePathFor(name, folder), path);
     }
 };
 

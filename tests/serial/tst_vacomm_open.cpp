@@ -3,6 +3,7 @@
 #include "serial_pty.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -10,6 +11,7 @@
 
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char **environ;
@@ -84,6 +86,10 @@ private:
 class TestVaCommOpen : public QObject
 {
     Q_OBJECT
+
+    // The device folder of names that are not paths: empty, so that no name reaches a device of
+    // the machine.
+    QTemporaryDir m_devices;
 
     static QString busyText(const QString &name)
     {
@@ -232,6 +238,7 @@ private slots:
         QFETCH(int, userBaud);
         PtyPair pty;
         QVERIFY(pty.ok());
+        const termios2 found = pty.slaveSettings();
         TVaComm comm;
         comm.SetDeviceName(pty.slavePath());
         comm.SetUserBaudrate(1); // makes the next call a change even for 0
@@ -245,6 +252,11 @@ private slots:
             QCOMPARE(e.text(), QStringLiteral("Error writing dcb (22), Invalid argument"));
         }
         QVERIFY(!comm.IsOpen());
+
+        // The device is left with the settings it had, not with those of the refused open.
+        const termios2 after = pty.slaveSettings();
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&after), sizeof after),
+            QByteArray(reinterpret_cast<const char *>(&found), sizeof found));
 
         // The failed open let the device go again.
         TVaComm other;
@@ -281,7 +293,8 @@ private slots:
         const QString portIsOpen
             = QStringLiteral("Can't perform this operation while port is open");
 
-        QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetDeviceName(QStringLiteral("COM1")));
+        QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetDeviceName(QStringLiteral("ttyNone")));
+        QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetDeviceFolder(QStringLiteral("/tmp")));
         QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetPortNum(4));
         QVERIFY_THROWS_EXCEPTION(EVaCommError, comm.SetUpdateDCB(false));
         TVaBuffers changed = comm.Buffers();
@@ -305,12 +318,11 @@ private slots:
         QTest::addColumn<QString>("deviceName");
         QTest::addColumn<int>("portNum");
         QTest::addColumn<QString>("message");
-        if (!QFile::exists(QStringLiteral("/dev/ttyS8")))
-            QTest::newRow("COM9") << "COM9" << 0 << "Specified device not found (COM9).";
         QTest::newRow("template") << "ttyOrmelin%d" << 7
                                   << "Specified device not found (ttyOrmelin7).";
-        QTest::newRow("path") << "/dev/ormelin-none" << 0
-                              << "Specified device not found (/dev/ormelin-none).";
+        const QString path = m_devices.filePath(QStringLiteral("none"));
+        QTest::newRow("path") << path << 0
+                              << QStringLiteral("Specified device not found (%1).").arg(path);
         QTest::newRow("name with a percent sign is not re-read")
             << "ttyOrmelin%%s" << 0 << "Specified device not found (ttyOrmelin%s).";
     }
@@ -321,6 +333,7 @@ private slots:
         QFETCH(int, portNum);
         QFETCH(QString, message);
         TVaComm comm;
+        comm.SetDeviceFolder(m_devices.path());
         comm.SetDeviceName(deviceName);
         comm.SetPortNum(portNum);
         try {
@@ -355,7 +368,9 @@ private slots:
     {
         QTemporaryFile file;
         QVERIFY(file.open());
-        for (const QString &name : { QStringLiteral("/dev/null"), file.fileName() }) {
+        const QString fifo = m_devices.filePath(QStringLiteral("fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        for (const QString &name : { fifo, file.fileName() }) {
             TVaComm comm;
             comm.SetDeviceName(name);
             try {
