@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/failurebox.h"
 #include "app/mainwindow.h"
 #include "common/failure.h"
@@ -6,6 +7,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,9 +65,21 @@ void closeOnTerminationSignals(ormelin::TSendForm &window)
 
 int main(int argc, char *argv[])
 {
-    OrmelinApplication app(argc, argv);
     QApplication::setApplicationName(ormelin::kApplicationTitle);
-    ormelin::TSendForm window;
+    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    // Read before the application exists, so that --help and --version answer on a terminal
+    // without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ormelin::CommandLine commandLine = ormelin::parseCommandLine(arguments);
+    if (!commandLine.start) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(),
+                   commandLine.toErrorStream ? stderr : stdout);
+        return commandLine.exitCode;
+    }
+    OrmelinApplication app(argc, argv);
+    ormelin::TSendForm window(*commandLine.start);
     closeOnTerminationSignals(window);
     window.show();
     return app.exec();

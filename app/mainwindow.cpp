@@ -3,11 +3,16 @@
 #include "app/anchors.h"
 #include "app/failurebox.h"
 #include "app/gauge.h"
+#include "app/picturepreview.h"
 #include "app/portbox.h"
 #include "common/failure.h"
 #include "objlist/changemark.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QHelpEvent>
+#include <QMimeData>
+#include <QToolTip>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -59,7 +64,7 @@ auto guard(F &&f)
 
 } // namespace
 
-TSendForm::TSendForm(QWidget *parent)
+TSendForm::TSendForm(const StartUpOptions &options, QWidget *parent)
     : QMainWindow(parent)
     , m_document(m_list, *this)
     , m_editor(m_list, m_document, *this)
@@ -72,14 +77,18 @@ TSendForm::TSendForm(QWidget *parent)
     setFont(font);
 
     configureCommForTarviks(Comm);
+    Comm.SetDeviceFolder(options.deviceFolder);
     m_link = std::make_unique<DeviceLink>(Comm, m_list, *this);
 
-    createControls();
+    createControls(options);
+    setKeyboardOrder();
     wireControls();
     setFailureHandler([this](const QString &text) { showFailureBox(this, text); });
 
-    // Start-up failures are reported like any other; the window still comes up.
-    guarded([this] { startUp(); });
+    // Start-up failures are reported like any other; the window still comes up, with every
+    // control wired.
+    guarded([&] { startUp(options); });
+    PortCombo->setFocus();
 }
 
 TSendForm::~TSendForm()
@@ -90,7 +99,7 @@ TSendForm::~TSendForm()
     Comm.Close();
 }
 
-void TSendForm::createControls()
+void TSendForm::createControls(const StartUpOptions &options)
 {
     m_client = new QWidget(this);
     setCentralWidget(m_client);
@@ -123,19 +132,19 @@ void TSendForm::createControls()
     const QFont heading = headingFont();
 
     // Entry area.
-    frame(QRect(0, 8, 935, 193), kLeftTopRight);
+    m_entryFrame = frame(QRect(0, 8, 935, 193), kLeftTopRight);
     label(QStringLiteral("Добавить запись"), QPoint(136, 16), kAnchorLeftTop, &heading);
-    label(QStringLiteral("Номер объекта:"), QPoint(32, 48 + 3));
+    label(QStringLiteral("Номер объекта:"), QPoint(32, 48));
     NumEdit = new QLineEdit(QStringLiteral("100"), m_client);
     NumEdit->setObjectName(QStringLiteral("NumEdit"));
     a.place(NumEdit, QRect(136, 48, 121, kEditHeight));
-    label(QStringLiteral("Тип объекта:"), QPoint(32, 72 + 3));
+    label(QStringLiteral("Тип объекта:"), QPoint(32, 72));
     TypeCombo = new QComboBox(m_client);
     TypeCombo->setObjectName(QStringLiteral("TypeCombo"));
     TypeCombo->addItems(objectTypeTexts());
     TypeCombo->setCurrentIndex(0);
     a.place(TypeCombo, QRect(136, 72, 193, kComboHeight));
-    label(QStringLiteral("Файл с объектом:"), QPoint(32, 96 + 3));
+    label(QStringLiteral("Файл с объектом:"), QPoint(32, 96));
     FNameEdit = new QLineEdit(m_client);
     FNameEdit->setObjectName(QStringLiteral("FNameEdit"));
     a.place(FNameEdit, QRect(136, 96, 417, kEditHeight));
@@ -143,12 +152,16 @@ void TSendForm::createControls()
     BrowseBtn->setObjectName(QStringLiteral("BrowseBtn"));
     BrowseBtn->setAutoRaise(true);
     BrowseBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    // A flat picture button stays out of the Tab order; the keyboard reaches it by its key.
+    BrowseBtn->setFocusPolicy(Qt::NoFocus);
+    BrowseBtn->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    BrowseBtn->setToolTip(QStringLiteral("Выбрать файл (Ctrl+O)"));
     a.place(BrowseBtn, QRect(559, 96, 23, 22));
-    WidthLabel = label(QStringLiteral("Ширина символа:"), QPoint(40, 128 + 3));
+    WidthLabel = label(QStringLiteral("Ширина символа:"), QPoint(40, 128));
     WidthEdit = new QLineEdit(m_client);
     WidthEdit->setObjectName(QStringLiteral("WidthEdit"));
     a.place(WidthEdit, QRect(136, 128, 49, kEditHeight));
-    HeightLabel = label(QStringLiteral("Высота символа:"), QPoint(208, 128 + 3));
+    HeightLabel = label(QStringLiteral("Высота символа:"), QPoint(208, 128));
     HeightEdit = new QLineEdit(m_client);
     HeightEdit->setObjectName(QStringLiteral("HeightEdit"));
     a.place(HeightEdit, QRect(304, 128, 49, kEditHeight));
@@ -164,6 +177,8 @@ void TSendForm::createControls()
     StringGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     StringGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     StringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the grid for the next control; the arrow keys move between its cells.
+    StringGrid->setTabKeyNavigation(false);
     StringGrid->verticalHeader()->hide();
     StringGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid->verticalHeader()->setDefaultSectionSize(ObjectListModel::kRowHeight);
@@ -194,13 +209,14 @@ void TSendForm::createControls()
     PortCombo = new PortBox(m_client);
     PortCombo->setObjectName(QStringLiteral("PortCombo"));
     PortCombo->setChoices(portChoices());
-    PortCombo->setEditText(QStringLiteral("COM3"));
+    PortCombo->setEditText(options.port);
     a.place(PortCombo, QRect(8, 647, 65, kComboHeight), kLeftBottom);
     CheckBtn = new QToolButton(m_client);
     CheckBtn->setObjectName(QStringLiteral("CheckBtn"));
     CheckBtn->setAutoRaise(true);
     CheckBtn->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     CheckBtn->setToolTip(QStringLiteral("Проверить соединение"));
+    CheckBtn->setFocusPolicy(Qt::NoFocus);
     a.place(CheckBtn, QRect(78, 647, 23, 22), kLeftBottom);
     ConnLabel = label(QStringLiteral("На связи"), QPoint(112, 647), kLeftBottom, &heading);
     ConnLabel->setObjectName(QStringLiteral("ConnLabel"));
@@ -231,13 +247,6 @@ void TSendForm::createControls()
     // The entry fields start hidden until a font type is chosen.
     widgetsFromFields();
 
-    setTabOrder(PortCombo, StringGrid);
-    setTabOrder(StringGrid, NumEdit);
-    setTabOrder(NumEdit, TypeCombo);
-    setTabOrder(TypeCombo, FNameEdit);
-    setTabOrder(FNameEdit, HeightEdit);
-    setTabOrder(HeightEdit, WidthEdit);
-
     const QSize client(kDesignClientSize.width(), kDesignClientSize.height() + kStatusBarHeight);
     resize(client);
     setMinimumSize(637, 501);
@@ -246,6 +255,20 @@ void TSendForm::createControls()
         placed.moveCenter(screen->availableGeometry().center());
         move(placed.topLeft());
     }
+}
+
+void TSendForm::setKeyboardOrder()
+{
+    // The entry controls in the order the operators are used to, then the buttons as they stand
+    // on the window, back to the port box.
+    const QList<QWidget *> order = {PortCombo, StringGrid,    NumEdit,     TypeCombo,
+                                    FNameEdit, HeightEdit,    WidthEdit,   AddBtn,
+                                    ClearListBtn, SaveListBtn, LoadListBtn, AppendListBtn,
+                                    ClearRowBtn, ExecBtn,     WriteBtn,    EraseBtn,
+                                    ExitBtn};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    setTabOrder(order.last(), order.first());
 }
 
 void TSendForm::wireControls()
@@ -272,6 +295,21 @@ void TSendForm::wireControls()
             guard([this] { m_link->eraseObjectTable(); }));
     connect(ExitBtn, &QPushButton::clicked, this, guard([this] { close(); }));
     // The check button only carries its hint.
+    // Every edit of the port box, typed or chosen, and every choice from its list selects the
+    // port; wired here, before start-up opens the first port, so that nothing there can leave
+    // the box dead.
+    connect(PortCombo, &PortBox::portChanged, this,
+            [this](const QString &text) { guarded([&] { PortComboChange(text); }); });
+
+    // Picture previews and dropped files.
+    StringGrid->viewport()->installEventFilter(this);
+    FNameEdit->installEventFilter(this);
+    m_client->setAcceptDrops(true);
+    m_client->installEventFilter(this);
+    StringGrid->viewport()->setAcceptDrops(true);
+    for (QWidget *edit : {static_cast<QWidget *>(NumEdit), static_cast<QWidget *>(WidthEdit),
+                          static_cast<QWidget *>(HeightEdit)})
+        edit->installEventFilter(this);
 
     connect(&m_editor, &ListEditor::fieldsChanged, this, [this] { widgetsFromFields(); });
 
@@ -287,7 +325,7 @@ void TSendForm::wireControls()
             [this] { selectGridRow(m_list.selectedRow()); });
 }
 
-void TSendForm::startUp()
+void TSendForm::startUp(const StartUpOptions &options)
 {
     m_link->state() = LinkState{};
     m_link->reply().clear();
@@ -295,11 +333,19 @@ void TSendForm::startUp()
     Comm.SetRtsLine(false);
     Comm.SetDtrLine(true);
     selectGridRow(m_list.selectedRow());
-    m_document.readSettingsFile();
+    if (options.listPath)
+        loadListFile(*options.listPath);
+    else
+        m_document.readSettingsFile();
     m_document.reportKeptList(recoveryFolder());
-    // Every later edit of the port box, typed or chosen, selects the port again.
-    connect(PortCombo, &QComboBox::editTextChanged, this,
-            [this](const QString &text) { guarded([&] { PortComboChange(text); }); });
+}
+
+// As Load list loads the file it is given: its failures are shown, and the path is remembered
+// even when it did not read, since it is the list the operator is working on.
+void TSendForm::loadListFile(const QString &path)
+{
+    m_document.readListFile(path, true, 0);
+    m_document.setListPath(path);
 }
 
 void TSendForm::selectGridRow(int listRow)
@@ -426,6 +472,125 @@ void TSendForm::resizeEvent(QResizeEvent *event)
     QMainWindow::resizeEvent(event);
     if (m_anchors && m_client)
         m_anchors->apply(m_client->size());
+}
+
+// ---- picture previews and dropped files ----------------------------------------------------------
+
+namespace {
+
+// The one local file a drag carries; nothing for text, several files or remote ones.
+std::optional<QString> singleLocalFile(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls())
+        return std::nullopt;
+    const QList<QUrl> urls = mime->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return std::nullopt;
+    const QString path = urls.first().toLocalFile();
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+// The picture type a file's extension names without doubt.
+std::optional<int> pictureTypeOf(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return TypeJpeg;
+    if (suffix == QLatin1String("bmp"))
+        return TypeBitmap;
+    return std::nullopt;
+}
+
+} // namespace
+
+bool TSendForm::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget)
+        return false;
+    switch (event->type()) {
+    case QEvent::ToolTip:
+        if (widget == FNameEdit || widget == StringGrid->viewport()) {
+            bool shown = false;
+            guarded([&] { shown = showPicturePreview(static_cast<QHelpEvent *>(event), widget); });
+            return shown;
+        }
+        return false;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDropEvent *>(event);
+        if (singleLocalFile(drag->mimeData())
+            && dropTarget(widget, drag->position()) != DropTarget::None) {
+            drag->acceptProposedAction();
+            return true;
+        }
+        // Text dragged into a field is the field's own business.
+        return false;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const std::optional<QString> path = singleLocalFile(drop->mimeData());
+        const DropTarget target = dropTarget(widget, drop->position());
+        if (!path || target == DropTarget::None)
+            return false;
+        drop->acceptProposedAction();
+        guarded([&] { dropFile(target, *path); });
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool TSendForm::showPicturePreview(QHelpEvent *event, QWidget *over)
+{
+    int type = -1;
+    QString path;
+    QRect area;
+    if (over == FNameEdit) {
+        type = TypeCombo->currentIndex();
+        path = FNameEdit->text();
+        area = FNameEdit->rect();
+    } else {
+        const QModelIndex index = StringGrid->indexAt(event->pos());
+        if (!index.isValid() || index.column() != ColFile)
+            return false;
+        const int row = ObjectListModel::listRow(index.row());
+        type = lookupObjectType(m_list.cell(row, ColType));
+        path = m_list.cell(row, ColFile);
+        area = StringGrid->visualRect(index);
+    }
+    if (!m_previewer)
+        m_previewer = std::make_unique<PicturePreviewer>();
+    const std::optional<PicturePreview> preview = m_previewer->preview(type, path);
+    if (!preview)
+        return false;
+    QToolTip::showText(event->globalPos(), PicturePreviewer::toolTipHtml(*preview), over, area);
+    return true;
+}
+
+TSendForm::DropTarget TSendForm::dropTarget(QWidget *receiver, QPointF position) const
+{
+    const QPoint at = receiver->mapTo(m_client, position.toPoint());
+    if (m_entryFrame->geometry().contains(at))
+        return DropTarget::Entry;
+    if (StringGrid->geometry().contains(at))
+        return DropTarget::Grid;
+    return DropTarget::None;
+}
+
+void TSendForm::dropFile(DropTarget target, const QString &path)
+{
+    if (target == DropTarget::Grid) {
+        loadListFile(path);
+        return;
+    }
+    FNameEdit->setText(path);
+    // Choosing the type runs Type changed as a choice in the box would.
+    if (const std::optional<int> type = pictureTypeOf(path))
+        TypeCombo->setCurrentIndex(*type);
 }
 
 // ---- OperatorUi --------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 // where operators expect them, wires each control to its operation, and implements the operator
 // interface with real modal boxes. Every entry point from Qt runs under the failure guard; what
 // nothing catches is shown in the general failure box and the program goes on.
+#include "app/commandline.h"
 #include "common/operatorui.h"
 #include "link/devicelink.h"
 #include "objlist/listdocument.h"
@@ -18,6 +19,7 @@
 class QComboBox;
 class QFileDialog;
 class QFrame;
+class QHelpEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -27,6 +29,7 @@ class QToolButton;
 namespace ormelin {
 
 class AnchorLayout;
+class PicturePreviewer;
 class PortBox;
 class ProgressGauge;
 
@@ -34,9 +37,10 @@ class TSendForm : public QMainWindow, public OperatorUi
 {
     Q_OBJECT
 public:
-    // Creates the window and runs start-up before it is shown: the port box's port is opened and
-    // checked, RTS is set off and DTR on, and the list remembered in the settings file is loaded.
-    explicit TSendForm(QWidget *parent = nullptr);
+    // Creates the window and runs start-up before it is shown: the port box's port (COM3 unless
+    // the options name another) is opened and checked, RTS is set off and DTR on, and the list
+    // the options name, or else the one remembered in the settings file, is loaded.
+    explicit TSendForm(const StartUpOptions &options, QWidget *parent = nullptr);
     ~TSendForm() override;
 
     static constexpr QSize kDesignClientSize{939, 680}; // above the status bar
@@ -76,11 +80,21 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void createControls();
+    void createControls(const StartUpOptions &options);
+    void setKeyboardOrder();
     void wireControls();
-    void startUp();
+    void startUp(const StartUpOptions &options);
+
+    // Picture previews on the grid's file cells and the file name field.
+    bool showPicturePreview(QHelpEvent *event, QWidget *over);
+    // Files dropped on the entry area or on the grid.
+    enum class DropTarget { None, Entry, Grid };
+    DropTarget dropTarget(QWidget *receiver, QPointF position) const;
+    void dropFile(DropTarget target, const QString &path);
+    void loadListFile(const QString &path);
 
     void fieldsFromWidgets();
     void widgetsFromFields();
@@ -100,12 +114,14 @@ private:
     TVaComm Comm;
     std::unique_ptr<DeviceLink> m_link;
     std::unique_ptr<AnchorLayout> m_anchors;
+    std::unique_ptr<PicturePreviewer> m_previewer;
     QString m_lastOpenChoice;  // the one open dialog starts from the file last chosen in it
     QString m_lastSaveChoice;
     bool m_shutDown = false;
     bool m_unattended = false;
 
     QWidget *m_client = nullptr;
+    QFrame *m_entryFrame = nullptr;
     QLineEdit *NumEdit = nullptr;
     QComboBox *TypeCombo = nullptr;
     QLineEdit *FNameEdit = nullptr;

@@ -4,6 +4,8 @@
 #include <QSerialPortInfo>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace ormelin {
 
 namespace {
@@ -53,6 +55,15 @@ PortBox::PortBox(QWidget *parent) : QComboBox(parent)
     // back and open ports nobody asked for.
     setCompleter(nullptr);
     setItemDelegate(new ChoiceDelegate(this));
+    connect(this, &QComboBox::editTextChanged, this, [this](const QString &text) {
+        m_editedSinceChoiceBegan = true;
+        emit portChanged(text);
+    });
+    connect(this, &QComboBox::textActivated, this, [this](const QString &text) {
+        if (!m_editedSinceChoiceBegan)
+            emit portChanged(text);
+        m_editedSinceChoiceBegan = false;
+    });
 }
 
 void PortBox::setChoices(const QList<PortChoice> &choices)
@@ -72,10 +83,31 @@ void PortBox::setChoices(const QList<PortChoice> &choices)
 
 void PortBox::showPopup()
 {
-    // Adapters come and go while the program runs: list what is plugged in now.
-    setChoices(portChoices());
+    // Adapters come and go while the program runs: list what is plugged in now, and the port
+    // shown, so that a typed one can be chosen again to retry it.
+    QList<PortChoice> choices = portChoices();
+    const QString shown = currentText();
+    if (!shown.isEmpty()
+        && std::none_of(choices.cbegin(), choices.cend(),
+                        [&](const PortChoice &c) { return c.name == shown; }))
+        choices.append({shown, QString()});
+    setChoices(choices);
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
+    m_editedSinceChoiceBegan = false;
     QComboBox::showPopup();
+}
+
+// The arrow keys and the wheel choose without the popup.
+void PortBox::keyPressEvent(QKeyEvent *event)
+{
+    m_editedSinceChoiceBegan = false;
+    QComboBox::keyPressEvent(event);
+}
+
+void PortBox::wheelEvent(QWheelEvent *event)
+{
+    m_editedSinceChoiceBegan = false;
+    QComboBox::wheelEvent(event);
 }
 
 } // namespace ormelin

@@ -23,8 +23,20 @@ public:
     explicit PortBox(QWidget *parent = nullptr);
     void setChoices(const QList<PortChoice> &choices);
 
+signals:
+    // Each edit of the text, and each choice from the list, also of the port already shown:
+    // choosing it again is how an operator retries it.
+    void portChanged(const QString &text);
+
 protected:
     void showPopup() override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    // Whether the text changed since the last choice began; a choice that changed it has
+    // already been announced as an edit.
+    bool m_editedSinceChoiceBegan = false;
 };
 
 } // namespace ormelin

@@ -52,7 +52,7 @@ double startUpMs(const QTemporaryDir &dir)
     for (int run = 0; run < 7; ++run) {
         QElapsedTimer t;
         t.start();
-        auto window = std::make_unique<TSendForm>();
+        auto window = std::make_unique<TSendForm>(testStartUp());
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qFatal("window not shown");
@@ -103,7 +103,7 @@ int main(int argc, char *argv[])
     if (!sim.start({QStringLiteral("--baud"), baud}))
         qFatal("%s", qPrintable(sim.error()));
     BoxAnswerer boxes;
-    TSendForm window;
+    TSendForm window(testStartUp());
     window.show();
     QTest::qWaitForWindowExposed(&window);
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(sim.port());

@@ -9,7 +9,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QImage>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QToolTip>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,6 +58,33 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The control that has the keyboard focus: the focus widget or the named control it belongs to
+// (the port box's text field).
+QString focusedControl()
+{
+    for (QWidget *w = QApplication::focusWidget(); w; w = w->parentWidget())
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+            return w->objectName();
+    return QString();
+}
+
+// The picture a tooltip shows, decoded from the image it carries.
+QImage toolTipImage()
+{
+    static const QRegularExpression png(QStringLiteral("data:image/png;base64,([A-Za-z0-9+/=]+)"));
+    const QRegularExpressionMatch m = png.match(QToolTip::text());
+    if (!m.hasMatch())
+        return QImage();
+    return QImage::fromData(QByteArray::fromBase64(m.captured(1).toLatin1()), "PNG");
+}
+
+// A 5-bit channel of the controller's pixel, widened back to 8 bits.
+int reduced(int channel)
+{
+    const int five = channel >> 3;
+    return (five << 3) | (five >> 2);
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -129,12 +161,14 @@ private slots:
     void startUpWithoutPortOrSettings()
     {
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         QCOMPARE(w.statusText(), QStringLiteral("Не могу открыть порт COM3"));
         // The reason is one hover away.
         QVERIFY(w.statusBar()->toolTip().contains(QStringLiteral("COM3")));
         QVERIFY(!child<QLabel>(&w, "ConnLabel")->isEnabled());
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(focusedControl(), QStringLiteral("PortCombo"));
         QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса"));
         QCOMPARE(w.objectList().rowCount(), 2);
         QCOMPARE(child<QWidget>(&w, "ProgrBar")->isVisible(), false);
@@ -154,7 +188,7 @@ private slots:
     void controlsFollowTheirEdges()
     {
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         auto *exit = child<QWidget>(&w, "ExitBtn");
@@ -169,6 +203,83 @@ private slots:
         QCOMPARE(grid->geometry(), QRect(8, 216, 844, 435));
         QCOMPARE(write->geometry(), QRect(224, 698, 137, 25));
         QCOMPARE(add->geometry(), addBefore);
+    }
+
+    // Tab runs through every control in the window's order and comes back round; Shift+Tab
+    // runs the same way backwards. The grid passes Tab on; the flat picture buttons are left out.
+    void keyboardOrder_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QStringList>("order");
+        const QStringList before = {"PortCombo", "StringGrid", "NumEdit", "TypeCombo", "FNameEdit"};
+        const QStringList after = {"AddBtn",      "ClearListBtn", "SaveListBtn", "LoadListBtn",
+                                   "AppendListBtn", "ClearRowBtn", "ExecBtn",     "WriteBtn",
+                                   "EraseBtn",    "ExitBtn"};
+        QTest::newRow("picture type") << int(TypeJpeg) << before + after;
+        QTest::newRow("font type, size fields shown")
+            << int(TypeMonoFont) << before + QStringList{"HeightEdit", "WidthEdit"} + after;
+    }
+    void keyboardOrder()
+    {
+        QFETCH(int, type);
+        QFETCH(QStringList, order);
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(focusedControl(), QStringLiteral("PortCombo"));
+        child<QComboBox>(&w, "TypeCombo")->setCurrentIndex(type);
+
+        QStringList forward = {focusedControl()};
+        for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            forward << focusedControl();
+        }
+        QCOMPARE(forward, order + QStringList{order.first()});
+
+        QStringList backward = {focusedControl()};
+        for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+            backward << focusedControl();
+        }
+        std::reverse(backward.begin(), backward.end());
+        QCOMPARE(backward, order + QStringList{order.first()});
+
+        // Inside the grid the arrow keys move between cells.
+        auto *grid = child<QTableView>(&w, "StringGrid");
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 0));
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(grid->currentIndex().column(), 1);
+        QCOMPARE(focusedControl(), QStringLiteral("StringGrid"));
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void labelsStandWhereTheyBelong_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QPoint>("position");
+        QTest::newRow("number") << "Номер объекта:" << QPoint(32, 48);
+        QTest::newRow("type") << "Тип объекта:" << QPoint(32, 72);
+        QTest::newRow("file") << "Файл с объектом:" << QPoint(32, 96);
+        QTest::newRow("width") << "Ширина символа:" << QPoint(40, 128);
+        QTest::newRow("height") << "Высота символа:" << QPoint(208, 128);
+        QTest::newRow("port") << "Порт для связи с Тарвиксом:" << QPoint(8, 623);
+        QTest::newRow("entry heading") << "Добавить запись" << QPoint(136, 16);
+    }
+    void labelsStandWhereTheyBelong()
+    {
+        QFETCH(QString, text);
+        QFETCH(QPoint, position);
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        QLabel *found = nullptr;
+        for (QLabel *label : w.findChildren<QLabel *>())
+            if (label->text() == text)
+                found = label;
+        QVERIFY(found);
+        QCOMPARE(found->pos(), position);
     }
 
     void startUpLoadsTheRememberedList()
@@ -188,7 +299,7 @@ private slots:
         QVERIFY(listfile::writeSettings(listPath));
 
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
         QCOMPARE(w.objectList().rowCount(), 3);
         QCOMPARE(row(w, 2), QStringList({"8", objectTypeTexts().at(3), "8", "16", "mono.fnt"}));
@@ -199,26 +310,106 @@ private slots:
     void portBoxSelectsThePortAtEveryKeystroke()
     {
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         QSignalSpy statuses(&w, &TSendForm::statusShown);
         auto *port = child<QComboBox>(&w, "PortCombo");
         port->lineEdit()->selectAll();
         port->lineEdit()->del();
         statuses.clear();
-        QTest::keyClicks(port->lineEdit(), "COM1");
+        QTest::keyClicks(port->lineEdit(), "ttyA");
         QCOMPARE(statuses.size(), 4);
-        const QStringList expected = {"Не могу открыть порт C", "Не могу открыть порт CO",
-                                      "Не могу открыть порт COM", "Не могу открыть порт COM1"};
+        const QStringList expected = {"Не могу открыть порт t", "Не могу открыть порт tt",
+                                      "Не могу открыть порт tty", "Не могу открыть порт ttyA"};
         for (int i = 0; i < 4; ++i)
             QCOMPARE(statuses.at(i).at(0).toString(), expected.at(i));
-        QCOMPARE(w.comm().DeviceName(), QStringLiteral("COM1"));
+        QCOMPARE(w.comm().DeviceName(), QStringLiteral("ttyA"));
+    }
+
+    // Choosing from the list the port already shown selects it again: the way to retry.
+    void choosingTheShownPortAgainReopensIt()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        auto *port = child<QComboBox>(&w, "PortCombo");
+        port->setEditText(sim.port());
+        const QString connected = QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240");
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusText(), connected, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 1, kWait);
+
+        QSignalSpy statuses(&w, &TSendForm::statusShown);
+        port->showPopup();
+        const int shown = port->findText(sim.port());
+        QVERIFY(shown >= 0); // a typed port is among the choices, to be chosen again
+        port->view()->setCurrentIndex(port->model()->index(shown, 0));
+        QTest::keyClick(port->view(), Qt::Key_Return);
+        QCOMPARE(port->currentText(), sim.port());
+        QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty() && statuses.last().at(0) == connected, kWait);
+        QVERIFY(w.comm().IsOpen());
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    // A port name that is not a path is looked up in the system's device folder, not in the
+    // current one: pts/N is /dev/pts/N, here the simulator's pseudo-terminal.
+    void portNamesInTheDeviceFolder()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        QVERIFY(sim.port().startsWith(QStringLiteral("/dev/pts/")));
+        const QString inFolder = sim.port().mid(5);
+        QVERIFY(QDir().mkpath(QStringLiteral("pts")));
+        writeFile(path(inFolder), QByteArray()); // a decoy in the current folder
+        StartUpOptions options;
+        options.port = sim.port(); // never COM3 of the machine
+        options.deviceFolder = QStringLiteral("/dev");
+        BoxAnswerer boxes;
+        TSendForm w(options);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 1, kWait);
+        child<QComboBox>(&w, "PortCombo")->setEditText(inFolder);
+        QCOMPARE(w.comm().DevicePath(), sim.port());
+        QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 2, kWait);
+        QCOMPARE(QFileInfo(path(inFolder)).size(), 0);
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    // ormelin LIST --port P: the given list instead of the remembered one, the given port first.
+    void commandLineListAndPort()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        ObjectList list;
+        list.setCell(1, ColNumber, "12");
+        list.setCell(1, ColType, objectTypeTexts().at(TypeScript));
+        list.setCell(1, ColFile, "a.scr");
+        const QString listPath = path("из командной строки.orm");
+        QVERIFY(listfile::write(listPath, list));
+        QVERIFY(listfile::write(path("remembered.orm"), ObjectList()));
+        QVERIFY(listfile::writeSettings(path("remembered.orm")));
+
+        const CommandLine commandLine = parseCommandLine(
+            {"ormelin", QFileInfo(listPath).fileName(), "--port", sim.port()});
+        QVERIFY(commandLine.start);
+        StartUpOptions options = *commandLine.start;
+        options.deviceFolder = testStartUp().deviceFolder;
+        BoxAnswerer boxes;
+        TSendForm w(options);
+        w.show();
+        QCOMPARE(child<QComboBox>(&w, "PortCombo")->currentText(), sim.port());
+        QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
+        QCOMPARE(row(w, 1), QStringList({"12", objectTypeTexts().at(TypeScript), "", "", "a.scr"}));
+        QCOMPARE(w.document().listPath(), listPath);
+        QVERIFY(boxes.seen.isEmpty());
     }
 
     void editingThroughTheButtons()
     {
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         addObject(w, "5", 0, "a.jpg");
         addObject(w, "$10", 2, "font.fnt", "8", "12");
@@ -278,7 +469,7 @@ private slots:
         const QString listPath = path("сохранённый.orm");
         {
             BoxAnswerer boxes;
-            TSendForm w;
+            TSendForm w(testStartUp());
             w.show();
             addObject(w, "1", 4, "один.scr");
             addObject(w, "2", 3, "моно.fnt", "-1", "255");
@@ -291,7 +482,7 @@ private slots:
         }
         QVERIFY(QFile::exists(listPath));
         BoxAnswerer boxes;
-        TSendForm again;
+        TSendForm again(testStartUp());
         QCOMPARE(again.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
         QCOMPARE(row(again, 2), QStringList({"2", objectTypeTexts().at(3), "-1", "255", "моно.fnt"}));
 
@@ -318,7 +509,7 @@ private slots:
         const QString listPath = path("при_выходе.orm");
         BoxAnswerer boxes;
         {
-            TSendForm w;
+            TSendForm w(testStartUp());
             w.show();
             addObject(w, "3", 4, "s.scr");
             boxes.answers.enqueue({save, {}});
@@ -555,7 +746,7 @@ private slots:
         QVERIFY(picture.save(path("p.bmp"), "BMP"));
 
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         auto *port = child<QComboBox>(&w, "PortCombo");
         port->setEditText(sim.port());
@@ -591,6 +782,112 @@ private slots:
         QVERIFY(boxes.texts("failure").isEmpty());
     }
 
+    // Hovering a bitmap row's file cell shows what the controller will show: the payload the
+    // upload sends, decoded back, with its size.
+    void bitmapToolTipShowsThePayloadDecoded()
+    {
+        QImage picture(320, 240, QImage::Format_RGB888);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixelColor(x, y, QColor(x * 255 / 319, y * 255 / 239, (x + y) % 256));
+        picture.setPixelColor(0, 0, QColor(200, 100, 50));
+        QVERIFY(picture.save(path("p.bmp"), "BMP"));
+
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        addObject(w, "21", TypeBitmap, path("p.bmp"));
+        addObject(w, "22", TypeScript, path("p.bmp"));
+        auto *grid = child<QTableView>(&w, "StringGrid");
+
+        const auto hover = [&](int modelRow, int column) {
+            const QPoint at = grid->visualRect(grid->model()->index(modelRow, column)).center();
+            QHelpEvent help(QEvent::ToolTip, at, grid->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(grid->viewport(), &help);
+        };
+        hover(0, ColFile);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY2(QToolTip::text().contains(QStringLiteral("320 × 240, 153600 байт")),
+                 qPrintable(QToolTip::text().right(80)));
+        const QImage shown = toolTipImage();
+        QCOMPARE(shown.size(), QSize(320, 240));
+        QCOMPARE(shown.pixelColor(0, 0), QColor(206, 99, 49)); // 0x1999 widened back
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                const QColor expected(reduced(c.red()), reduced(c.green()), reduced(c.blue()));
+                if (shown.pixelColor(x, y) != expected)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+            }
+
+        hover(1, ColFile); // a script row has none
+        QTRY_VERIFY(!QToolTip::isVisible());
+
+        // The file name field shows the same while a picture type is chosen.
+        setField(&w, "FNameEdit", path("p.bmp"));
+        auto *field = child<QLineEdit>(&w, "FNameEdit");
+        const auto hoverField = [&] {
+            QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), field->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(field, &help);
+        };
+        hoverField(); // the script type of the last object added is still chosen
+        QVERIFY(!QToolTip::isVisible());
+        child<QComboBox>(&w, "TypeCombo")->setCurrentIndex(TypeBitmap);
+        hoverField();
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(toolTipImage(), shown);
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    // One file dropped on the entry area fills the file name field and, where the extension
+    // says, the type; dropped on the grid it is loaded as Load list loads it.
+    void droppedFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("type");
+        QTest::newRow("JPEG") << "снимок.JPG" << int(TypeJpeg);
+        QTest::newRow("jpeg") << "a.jpeg" << int(TypeJpeg);
+        QTest::newRow("bitmap") << "b.bmp" << int(TypeBitmap);
+        QTest::newRow("font keeps the type") << "c.fnt" << int(TypeMonoFont);
+    }
+    void droppedFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, type);
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        child<QComboBox>(&w, "TypeCombo")->setCurrentIndex(TypeMonoFont);
+        const auto drop = [&](QWidget *on, const QStringList &files) {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString &f : files)
+                urls << QUrl::fromLocalFile(path(f));
+            mime.setUrls(urls);
+            const QPoint at = on->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            return QApplication::sendEvent(on, &enter) && QApplication::sendEvent(on, &dropped)
+                && enter.isAccepted() && dropped.isAccepted();
+        };
+        auto *number = child<QLineEdit>(&w, "NumEdit");
+        QVERIFY(!drop(number, {"x.bmp", "y.bmp"})); // two files: nothing
+        QVERIFY(drop(number, {file}));
+        QCOMPARE(child<QLineEdit>(&w, "FNameEdit")->text(), path(file));
+        QCOMPARE(child<QComboBox>(&w, "TypeCombo")->currentIndex(), type);
+        QCOMPARE(child<QWidget>(&w, "WidthEdit")->isVisible(), type == TypeMonoFont);
+        QCOMPARE(number->text(), QStringLiteral("100"));
+
+        ObjectList list;
+        list.setCell(1, ColNumber, "9");
+        QVERIFY(listfile::write(path("dropped.orm"), list));
+        QVERIFY(drop(child<QTableView>(&w, "StringGrid")->viewport(), {"dropped.orm"}));
+        QCOMPARE(w.objectList().cell(1, ColNumber), QStringLiteral("9"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + path("dropped.orm"));
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
     void uncaughtFailureIsShownAndTheProgramGoesOn()
     {
         SimProcess sim;
@@ -600,7 +897,7 @@ private slots:
         QVERIFY(picture.save(path("picture.jpg"), "JPEG"));
 
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         child<QComboBox>(&w, "PortCombo")->setEditText(sim.port());
         QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);

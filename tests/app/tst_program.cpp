@@ -1,4 +1,6 @@
-// The program as the operator starts it: the real executable, ended by the system.
+// The program as the operator starts it: the real executable, ended by the system, and its
+// command line. The program looks port names up in the system's /dev, so a run here names its
+// port by a full path that cannot exist.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +53,7 @@ private slots:
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         program.setProcessEnvironment(env);
         program.setProgram(qEnvironmentVariable("ORMELIN_BIN"));
+        program.setArguments({"--port", dir.filePath(QStringLiteral("no-port"))});
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start();
         QVERIFY(program.waitForStarted());
@@ -61,6 +64,34 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("ormelin.ini"))));
+    }
+
+    // Answers that end the program at once, before any window or port; they need no display.
+    void answersWithoutAWindow_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("help") << "--help" << 0 << "--port <ИМЯ>";
+        QTest::newRow("version") << "--version" << 0 << "Ормелин 1.0\n";
+        QTest::newRow("unknown option") << "--speed" << 2 << "Unknown option 'speed'.";
+    }
+    void answersWithoutAWindow()
+    {
+        QFETCH(QString, argument);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *display : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(display));
+        program.setProcessEnvironment(env);
+        program.start(qEnvironmentVariable("ORMELIN_BIN"), {argument});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString out = QString::fromUtf8(
+            exitCode ? program.readAllStandardError() : program.readAllStandardOutput());
+        QVERIFY2(out.startsWith(output) || (exitCode == 0 && out.contains(output)), qPrintable(out));
     }
 };
 

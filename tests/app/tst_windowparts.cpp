@@ -1,8 +1,15 @@
-// The window's own small parts, without a window: the failure box text, the anchors, the gauge.
+// The window's own small parts, without a window: the failure box text, the anchors, the gauge,
+// the picture previews and the command line.
 #include "app/anchors.h"
+#include "app/commandline.h"
 #include "app/failurebox.h"
 #include "app/gauge.h"
+#include "app/picturepreview.h"
+#include "objlist/objectlist.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ormelin;
@@ -104,6 +111,135 @@ private slots:
         const QImage image = g.grab().toImage();
         QCOMPARE(image.pixelColor(10, 3), ProgressGauge::kBarColour);
         QCOMPARE(image.pixelColor(190, 3), QColor(Qt::white));
+    }
+
+    // The preview runs the upload's steps and says what the upload would: the payload's size,
+    // or its failure text.
+    void picturePreview_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("text"); // %1 is the file's path, %2 its absolute path
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("bitmap") << "small.bmp" << int(TypeBitmap) << "4 × 3, 24 байт"
+                                << QSize(320, 240);
+        QTest::newRow("large bitmap shrinks") << "large.bmp" << int(TypeBitmap)
+                                              << "640 × 200, 256000 байт" << QSize(320, 100);
+        QTest::newRow("JPEG sends the file") << "photo.jpg" << int(TypeJpeg) << "8 × 8, %3 байт"
+                                             << QSize(320, 320).scaled(320, 240, Qt::KeepAspectRatio);
+        QTest::newRow("bitmap as a JPEG object is sent as its bytes")
+            << "small.bmp" << int(TypeJpeg) << "4 × 3, %3 байт" << QSize(320, 240);
+        QTest::newRow("JPEG as a bitmap object")
+            << "photo.jpg" << int(TypeBitmap)
+            << "Can only modify an image if it contains a bitmap." << QSize(0, 0);
+        QTest::newRow("unknown extension") << "p.png" << int(TypeBitmap)
+                                           << "Ошибка чтения изображения %1" << QSize(0, 0);
+        QTest::newRow("not a bitmap") << "bad.bmp" << int(TypeBitmap)
+                                      << "Ошибка чтения изображения %1" << QSize(0, 0);
+        QTest::newRow("empty bitmap") << "empty.bmp" << int(TypeBitmap)
+                                      << "Ошибка чтения изображения %1" << QSize(0, 0);
+        QTest::newRow("missing file") << "missing.bmp" << int(TypeBitmap)
+                                      << "Cannot open file %2." << QSize(0, 0);
+        QTest::newRow("folder given as a JPEG") << "folder.jpg" << int(TypeJpeg)
+                                                << "Cannot open file %2." << QSize(0, 0);
+    }
+    void picturePreview()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, type);
+        QFETCH(QString, text);
+        QFETCH(QSize, shown);
+        QTemporaryDir dir;
+        QImage small(4, 3, QImage::Format_RGB888);
+        small.fill(QColor(7, 7, 7));
+        QVERIFY(small.save(dir.filePath("small.bmp"), "BMP"));
+        QImage large(640, 200, QImage::Format_RGB888);
+        large.fill(Qt::blue);
+        QVERIFY(large.save(dir.filePath("large.bmp"), "BMP"));
+        QImage photo(8, 8, QImage::Format_RGB888);
+        photo.fill(Qt::red);
+        QVERIFY(photo.save(dir.filePath("photo.jpg"), "JPEG"));
+        QVERIFY(photo.save(dir.filePath("p.png"), "PNG"));
+        QFile bad(dir.filePath("bad.bmp"));
+        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("XX not a bitmap at all") > 0);
+        bad.close();
+        QFile empty(dir.filePath("empty.bmp"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(QDir(dir.path()).mkdir("folder.jpg"));
+
+        const QString path = dir.filePath(file);
+        PicturePreviewer previewer;
+        const std::optional<PicturePreview> preview = previewer.preview(type, path);
+        QVERIFY(preview);
+        text.replace("%1", path)
+            .replace("%2", QFileInfo(path).absoluteFilePath())
+            .replace("%3", QString::number(QFileInfo(path).size()));
+        QCOMPARE(preview->text, text);
+        QCOMPARE(preview->image.size(), shown);
+        if (file == QLatin1String("small.bmp") && type == TypeBitmap)
+            QCOMPARE(preview->image.pixelColor(319, 239), QColor(0, 0, 0)); // 7 is cut off
+        if (file == QLatin1String("large.bmp"))
+            QCOMPARE(preview->image.pixelColor(160, 50), QColor(0, 0, 255));
+        const QString html = PicturePreviewer::toolTipHtml(*preview);
+        QCOMPARE(html.contains(QLatin1String("data:image/png;base64,")), !shown.isEmpty());
+        QVERIFY(html.contains(preview->text.toHtmlEscaped()));
+    }
+
+    void previewFit_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("tall shrinks to the height") << QSize(100, 480) << QSize(50, 240);
+        QTest::newRow("wide shrinks to the width") << QSize(1000, 10) << QSize(320, 3);
+        QTest::newRow("small grows by a whole factor") << QSize(30, 20) << QSize(300, 200);
+        QTest::newRow("just under half stays") << QSize(200, 100) << QSize(200, 100);
+    }
+    void previewFit()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QSize, shown);
+        QImage image(picture, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        QCOMPARE(fitPreview(image).size(), shown);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("starts");
+        QTest::addColumn<QString>("list"); // relative to the current folder
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("nothing") << QStringList{} << true << "" << "COM3" << 0;
+        QTest::newRow("list") << QStringList{"a.orm"} << true << "a.orm" << "COM3" << 0;
+        QTest::newRow("short port, list after")
+            << QStringList{"-p", "/dev/pts/7", "b.orm"} << true << "b.orm" << "/dev/pts/7" << 0;
+        QTest::newRow("help") << QStringList{"--help"} << false << "" << "" << 0;
+        QTest::newRow("two lists") << QStringList{"a.orm", "b.orm"} << false << "" << "" << 2;
+        QTest::newRow("port without a name") << QStringList{"--port"} << false << "" << "" << 2;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, starts);
+        QFETCH(QString, list);
+        QFETCH(QString, port);
+        QFETCH(int, exitCode);
+        const CommandLine parsed = parseCommandLine(QStringList{"ormelin"} + arguments);
+        QCOMPARE(bool(parsed.start), starts);
+        QCOMPARE(parsed.exitCode, exitCode);
+        if (!starts) {
+            QVERIFY(!parsed.output.isEmpty());
+            QCOMPARE(parsed.toErrorStream, exitCode != 0);
+            return;
+        }
+        QCOMPARE(parsed.start->port, port);
+        if (list.isEmpty())
+            QVERIFY(!parsed.start->listPath);
+        else
+            QCOMPARE(parsed.start->listPath.value_or(QString()), QDir::current().absoluteFilePath(list));
+        QCOMPARE(parsed.start->deviceFolder, QStringLiteral("/dev"));
     }
 };
 

@@ -1,12 +1,16 @@
 // window_screenshot SIM_PORT OUT.png: starts the window on the display it is given, selects the
 // simulator's port, writes the demo list (the current directory's ormelin.ini) to flash, answers
-// the completion message, and saves a picture of the window as it then stands.
+// the completion message, hovers over the bitmap row's file cell, and saves a picture of the
+// window as it then stands, with the picture's tooltip.
 #include "app/mainwindow.h"
 #include "eventwait.h"
 #include "windowdriver.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHelpEvent>
+#include <QTableView>
+#include <QToolTip>
 #include <QEventLoop>
 #include <QTimer>
 #include <QPushButton>
@@ -24,7 +28,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     BoxAnswerer boxes;
-    TSendForm window;
+    TSendForm window(testStartUp());
     window.show();
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(QString::fromLocal8Bit(argv[1]));
 
@@ -38,7 +42,29 @@ int main(int argc, char *argv[])
         return 1;
     }
     waitInEventLoop([] { return false; }, 300);
-    const QPixmap shot = window.screen()->grabWindow(window.winId());
+
+    // The bitmap row's file cell, hovered.
+    auto *grid = window.findChild<QTableView *>(QStringLiteral("StringGrid"));
+    for (int row = 0; row < grid->model()->rowCount(); ++row) {
+        const QModelIndex type = grid->model()->index(row, ColType);
+        if (type.data().toString() != objectTypeTexts().at(TypeBitmap))
+            continue;
+        const QPoint at = grid->visualRect(grid->model()->index(row, ColFile)).center();
+        QHelpEvent help(QEvent::ToolTip, at, grid->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid->viewport(), &help);
+        break;
+    }
+    if (!waitInEventLoop([] { return QToolTip::isVisible(); }, 5000)) {
+        std::fprintf(stderr, "no tooltip over the bitmap row\n");
+        return 1;
+    }
+    waitInEventLoop([] { return false; }, 300);
+    QRect area = window.frameGeometry();
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->isVisible() && top->inherits("QTipLabel"))
+            area = area.united(top->geometry());
+    const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                     area.height());
     if (!shot.save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "cannot save %s\n", argv[2]);
         return 1;

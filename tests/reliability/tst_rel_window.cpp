@@ -72,7 +72,7 @@ private slots:
         auto sim = std::make_unique<SimProcess>();
         QVERIFY2(sim->start({ "--baud", "250000", "--link", portPath }), qPrintable(sim->error()));
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         choosePort(&w, portPath);
         const QString connected = QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240");
@@ -148,7 +148,7 @@ private slots:
         SimProcess sim;
         QVERIFY2(sim.start(), qPrintable(sim.error()));
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         choosePort(&w, sim.port());

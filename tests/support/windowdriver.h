@@ -2,6 +2,8 @@
 // Drives the real window's modal boxes and dialogs from a test: while a box is open the test's
 // own code is blocked inside the click that opened it, so a watcher polls for the active modal
 // widget and answers it from a script. Every box seen is recorded with its caption and text.
+#include "app/commandline.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -10,9 +12,23 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QQueue>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
+
+// Start-up options for a window under test: an empty device folder of its own, so that neither
+// the COM3 of start-up nor any port name a test types or chooses reaches a device of the machine.
+// Pseudo-terminals and the simulator are named by their full paths.
+inline ormelin::StartUpOptions testStartUp()
+{
+    static QTemporaryDir devices;
+    if (!devices.isValid())
+        qFatal("no folder for device names");
+    ormelin::StartUpOptions options;
+    options.deviceFolder = devices.path();
+    return options;
+}
 
 // A control of the window by its object name; a missing one ends the test at once.
 template <class T>
