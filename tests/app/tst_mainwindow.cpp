@@ -253,6 +253,9 @@ private slots:
         QCOMPARE(grid->currentIndex().column(), 1);
         QCOMPARE(focusedControl(), QStringLiteral("StringGrid"));
         QVERIFY(boxes.seen.isEmpty());
+        // The browse button, out of the Tab order, answers its key.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::ControlModifier);
+        QTRY_COMPARE(boxes.texts("open").size(), 1);
     }
 
     void labelsStandWhereTheyBelong_data()
