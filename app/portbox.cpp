@@ -56,13 +56,15 @@ PortBox::PortBox(QWidget *parent) : QComboBox(parent)
     setCompleter(nullptr);
     setItemDelegate(new ChoiceDelegate(this));
     connect(this, &QComboBox::editTextChanged, this, [this](const QString &text) {
-        m_editedSinceChoiceBegan = true;
+        m_choiceAnnounced = true;
         emit portChanged(text);
     });
+    // A choice that changed the text was announced as that edit; one that did not is announced
+    // here, once: Enter in the list reports the same choice twice (as a shortcut and as a key).
     connect(this, &QComboBox::textActivated, this, [this](const QString &text) {
-        if (!m_editedSinceChoiceBegan)
+        if (!m_choiceAnnounced)
             emit portChanged(text);
-        m_editedSinceChoiceBegan = false;
+        m_choiceAnnounced = true;
     });
 }
 
@@ -93,20 +95,20 @@ void PortBox::showPopup()
         choices.append({shown, QString()});
     setChoices(choices);
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
-    m_editedSinceChoiceBegan = false;
+    m_choiceAnnounced = false;
     QComboBox::showPopup();
 }
 
 // The arrow keys and the wheel choose without the popup.
 void PortBox::keyPressEvent(QKeyEvent *event)
 {
-    m_editedSinceChoiceBegan = false;
+    m_choiceAnnounced = false;
     QComboBox::keyPressEvent(event);
 }
 
 void PortBox::wheelEvent(QWheelEvent *event)
 {
-    m_editedSinceChoiceBegan = false;
+    m_choiceAnnounced = false;
     QComboBox::wheelEvent(event);
 }
 

@@ -34,9 +34,8 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
 
 private:
-    // Whether the text changed since the last choice began; a choice that changed it has
-    // already been announced as an edit.
-    bool m_editedSinceChoiceBegan = false;
+    // Whether the choice under way (the list shown, a key, the wheel) has announced its port.
+    bool m_choiceAnnounced = false;
 };
 
 } // namespace ormelin

@@ -2,6 +2,7 @@
 // the port box, list editing, saving and loading across a restart, a write to flash against the
 // controller simulator, shutdown, and the general failure box.
 #include "app/mainwindow.h"
+#include "app/portbox.h"
 #include "link_simprocess.h"
 #include "objlist/listfile.h"
 #include "windowdriver.h"
@@ -344,12 +345,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 1, kWait);
 
         QSignalSpy statuses(&w, &TSendForm::statusShown);
+        QSignalSpy chosen(static_cast<PortBox *>(port), &PortBox::portChanged);
+
         port->showPopup();
         const int shown = port->findText(sim.port());
         QVERIFY(shown >= 0); // a typed port is among the choices, to be chosen again
         port->view()->setCurrentIndex(port->model()->index(shown, 0));
         QTest::keyClick(port->view(), Qt::Key_Return);
         QCOMPARE(port->currentText(), sim.port());
+        QCOMPARE(chosen.size(), 1); // once, though Enter in the list activates twice
         QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 2, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty() && statuses.last().at(0) == connected, kWait);
         QVERIFY(w.comm().IsOpen());
@@ -542,7 +546,7 @@ private slots:
         const QString first = path("первый.orm");
         const QString elsewhere = path("другой.orm");
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         addObject(w, "1", 4, "s.scr");
         addObject(w, "2", 0, "/home/Müller/фото.jpg");
@@ -599,7 +603,7 @@ private slots:
         QString keptIn;
         QString said;
         {
-            TSendForm w;
+            TSendForm w(testStartUp());
             w.show();
             addObject(w, "7", 4, "/home/Müller/скрипт.scr");
             // What is said on standard error is caught in a file.
@@ -630,7 +634,7 @@ private slots:
         // The settings file still names the list last saved, which was written.
         QCOMPARE(listfile::readSettings(), std::optional<QString>(remembered));
 
-        TSendForm again;
+        TSendForm again(testStartUp());
         QCOMPARE(again.statusText(),
                  "Список, не сохраненный при прошлом закрытии, записан в файл " + keptIn);
         QCOMPARE(again.objectList().cell(1, ColNumber), QStringLiteral("9"));
@@ -645,7 +649,7 @@ private slots:
         QVERIFY(QDir().mkpath(path("Müller")));
         {
             BoxAnswerer boxes;
-            TSendForm w;
+            TSendForm w(testStartUp());
             w.show();
             addObject(w, "1", 4, "s.scr");
             boxes.answers.enqueue({true, before});
@@ -659,7 +663,7 @@ private slots:
         }
         QVERIFY(QFile::exists(muller));
         QCOMPARE(readAll(path("ormelin.ini")), QByteArray("\r\n"));
-        TSendForm again;
+        TSendForm again(testStartUp());
         QCOMPARE(again.objectList().cell(1, ColNumber), QString());
         QCOMPARE(again.windowTitle(), QStringLiteral("Ормелин для Тарвикса "));
     }
@@ -670,7 +674,7 @@ private slots:
         const QString odd = path("<b>жирный<i> &amp;.orm");
         writeFile(odd, "not a list");
         BoxAnswerer boxes;
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         boxes.answers.enqueue({true, odd});
         click(&w, "LoadListBtn");
@@ -708,7 +712,7 @@ private slots:
 
         BoxAnswerer boxes;
         {
-            TSendForm w;
+            TSendForm w(testStartUp());
             w.show();
             addObject(w, "40", 0, bitmapPath);
             addObject(w, "41", 4, scriptPath);
@@ -717,7 +721,7 @@ private slots:
             QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + listPath);
             w.close();
         }
-        TSendForm w;
+        TSendForm w(testStartUp());
         w.show();
         QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + listPath);
         QCOMPARE(row(w, 1), QStringList({"40", objectTypeTexts().at(0), "", "", bitmapPath}));
