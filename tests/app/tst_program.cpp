@@ -75,6 +75,7 @@ private slots:
         QTest::newRow("help") << "--help" << 0 << "--port <ИМЯ>";
         QTest::newRow("version") << "--version" << 0 << "Ормелин 1.0\n";
         QTest::newRow("unknown option") << "--speed" << 2 << "Unknown option 'speed'.";
+        QTest::newRow("port without a name") << "--port" << 2 << "Missing value after '--port'.";
     }
     void answersWithoutAWindow()
     {

@@ -1,7 +1,6 @@
 // The window's own small parts, without a window: the failure box text, the anchors, the gauge,
-// the picture previews and the command line.
+// the picture previews.
 #include "app/anchors.h"
-#include "app/commandline.h"
 #include "app/failurebox.h"
 #include "app/gauge.h"
 #include "app/picturepreview.h"
@@ -202,44 +201,6 @@ private slots:
         QImage image(picture, QImage::Format_RGB32);
         image.fill(Qt::green);
         QCOMPARE(fitPreview(image).size(), shown);
-    }
-
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("starts");
-        QTest::addColumn<QString>("list"); // relative to the current folder
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("nothing") << QStringList{} << true << "" << "COM3" << 0;
-        QTest::newRow("list") << QStringList{"a.orm"} << true << "a.orm" << "COM3" << 0;
-        QTest::newRow("short port, list after")
-            << QStringList{"-p", "/dev/pts/7", "b.orm"} << true << "b.orm" << "/dev/pts/7" << 0;
-        QTest::newRow("help") << QStringList{"--help"} << false << "" << "" << 0;
-        QTest::newRow("two lists") << QStringList{"a.orm", "b.orm"} << false << "" << "" << 2;
-        QTest::newRow("port without a name") << QStringList{"--port"} << false << "" << "" << 2;
-    }
-    void commandLine()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, starts);
-        QFETCH(QString, list);
-        QFETCH(QString, port);
-        QFETCH(int, exitCode);
-        const CommandLine parsed = parseCommandLine(QStringList{"ormelin"} + arguments);
-        QCOMPARE(bool(parsed.start), starts);
-        QCOMPARE(parsed.exitCode, exitCode);
-        if (!starts) {
-            QVERIFY(!parsed.output.isEmpty());
-            QCOMPARE(parsed.toErrorStream, exitCode != 0);
-            return;
-        }
-        QCOMPARE(parsed.start->port, port);
-        if (list.isEmpty())
-            QVERIFY(!parsed.start->listPath);
-        else
-            QCOMPARE(parsed.start->listPath.value_or(QString()), QDir::current().absoluteFilePath(list));
-        QCOMPARE(parsed.start->deviceFolder, QStringLiteral("/dev"));
     }
 };
 
