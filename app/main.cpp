@@ -75,7 +75,7 @@ int main(int argc, char *argv[])
     const ormelin::CommandLine commandLine = ormelin::parseCommandLine(arguments);
     if (!commandLine.start) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),
-                   commandLine.toErrorStream ? stderr : stdout);
+            commandLine.toErrorStream ? stderr : stdout);
         return commandLine.exitCode;
     }
     OrmelinApplication app(argc, argv);

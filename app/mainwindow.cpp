@@ -9,20 +9,19 @@
 #include "objlist/changemark.h"
 
 #include <QCloseEvent>
-#include <QDropEvent>
-#include <QHelpEvent>
-#include <QMimeData>
-#include <QToolTip>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QGuiApplication>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
@@ -30,6 +29,7 @@
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <cstdio>
 
@@ -261,11 +261,9 @@ void TSendForm::setKeyboardOrder()
 {
     // The entry controls in the order the operators are used to, then the buttons as they stand
     // on the window, back to the port box.
-    const QList<QWidget *> order = {PortCombo, StringGrid,    NumEdit,     TypeCombo,
-                                    FNameEdit, HeightEdit,    WidthEdit,   AddBtn,
-                                    ClearListBtn, SaveListBtn, LoadListBtn, AppendListBtn,
-                                    ClearRowBtn, ExecBtn,     WriteBtn,    EraseBtn,
-                                    ExitBtn};
+    const QList<QWidget *> order = { PortCombo, StringGrid, NumEdit, TypeCombo, FNameEdit,
+        HeightEdit, WidthEdit, AddBtn, ClearListBtn, SaveListBtn, LoadListBtn, AppendListBtn,
+        ClearRowBtn, ExecBtn, WriteBtn, EraseBtn, ExitBtn };
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
     setTabOrder(order.last(), order.first());
@@ -299,7 +297,7 @@ void TSendForm::wireControls()
     // port; wired here, before start-up opens the first port, so that nothing there can leave
     // the box dead.
     connect(PortCombo, &PortBox::portChanged, this,
-            [this](const QString &text) { guarded([&] { PortComboChange(text); }); });
+        [this](const QString &text) { guarded([&] { PortComboChange(text); }); });
 
     // Picture previews and dropped files.
     StringGrid->viewport()->installEventFilter(this);
@@ -307,8 +305,8 @@ void TSendForm::wireControls()
     m_client->setAcceptDrops(true);
     m_client->installEventFilter(this);
     StringGrid->viewport()->setAcceptDrops(true);
-    for (QWidget *edit : {static_cast<QWidget *>(NumEdit), static_cast<QWidget *>(WidthEdit),
-                          static_cast<QWidget *>(HeightEdit)})
+    for (QWidget *edit : { static_cast<QWidget *>(NumEdit), static_cast<QWidget *>(WidthEdit),
+             static_cast<QWidget *>(HeightEdit) })
         edit->installEventFilter(this);
 
     connect(&m_editor, &ListEditor::fieldsChanged, this, [this] { widgetsFromFields(); });
@@ -474,7 +472,7 @@ void TSendForm::resizeEvent(QResizeEvent *event)
         m_anchors->apply(m_client->size());
 }
 
-// ---- picture previews and dropped files ----------------------------------------------------------
+// ---- picture previews and dropped files -------------------------------------------------------
 
 namespace {
 

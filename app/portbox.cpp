@@ -90,9 +90,9 @@ void PortBox::showPopup()
     QList<PortChoice> choices = portChoices();
     const QString shown = currentText();
     if (!shown.isEmpty()
-        && std::none_of(choices.cbegin(), choices.cend(),
-                        [&](const PortChoice &c) { return c.name == shown; }))
-        choices.append({shown, QString()});
+        && std::none_of(
+            choices.cbegin(), choices.cend(), [&](const PortChoice &c) { return c.name == shown; }))
+        choices.append({ shown, QString() });
     setChoices(choices);
     view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
     m_choiceAnnounced = false;

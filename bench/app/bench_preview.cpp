@@ -67,8 +67,7 @@ int main(int argc, char *argv[])
     std::sort(times.begin(), times.end());
     std::printf("tooltip of a 1000 x 950 bitmap: first %.1f ms (payload buffer made), then min "
                 "%.1f ms, median %.1f ms, max %.1f ms over %lld hovers (target < 50 ms)\n",
-                first, times.first(), times.at(times.size() / 2), times.last(),
-                qsizetype(times.size()));
+        first, times.first(), times.at(times.size() / 2), times.last(), qsizetype(times.size()));
     std::printf("RESULT window_tooltip_ms=%.1f\n", std::max(first, times.last()));
     return boxes.seen.isEmpty() ? 0 : 1;
 }

@@ -7,23 +7,23 @@
 #include "objlist/listfile.h"
 #include "windowdriver.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
-#include <QAbstractItemView>
-#include <QApplication>
 #include <QImage>
-#include <QMimeData>
-#include <QRegularExpression>
-#include <QToolTip>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -212,13 +212,13 @@ private slots:
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<QStringList>("order");
-        const QStringList before = {"PortCombo", "StringGrid", "NumEdit", "TypeCombo", "FNameEdit"};
-        const QStringList after = {"AddBtn",      "ClearListBtn", "SaveListBtn", "LoadListBtn",
-                                   "AppendListBtn", "ClearRowBtn", "ExecBtn",     "WriteBtn",
-                                   "EraseBtn",    "ExitBtn"};
+        const QStringList before
+            = { "PortCombo", "StringGrid", "NumEdit", "TypeCombo", "FNameEdit" };
+        const QStringList after = { "AddBtn", "ClearListBtn", "SaveListBtn", "LoadListBtn",
+            "AppendListBtn", "ClearRowBtn", "ExecBtn", "WriteBtn", "EraseBtn", "ExitBtn" };
         QTest::newRow("picture type") << int(TypeJpeg) << before + after;
         QTest::newRow("font type, size fields shown")
-            << int(TypeMonoFont) << before + QStringList{"HeightEdit", "WidthEdit"} + after;
+            << int(TypeMonoFont) << before + QStringList { "HeightEdit", "WidthEdit" } + after;
     }
     void keyboardOrder()
     {
@@ -231,20 +231,20 @@ private slots:
         QCOMPARE(focusedControl(), QStringLiteral("PortCombo"));
         child<QComboBox>(&w, "TypeCombo")->setCurrentIndex(type);
 
-        QStringList forward = {focusedControl()};
+        QStringList forward = { focusedControl() };
         for (int i = 0; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             forward << focusedControl();
         }
-        QCOMPARE(forward, order + QStringList{order.first()});
+        QCOMPARE(forward, order + QStringList { order.first() });
 
-        QStringList backward = {focusedControl()};
+        QStringList backward = { focusedControl() };
         for (int i = 0; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
             backward << focusedControl();
         }
         std::reverse(backward.begin(), backward.end());
-        QCOMPARE(backward, order + QStringList{order.first()});
+        QCOMPARE(backward, order + QStringList { order.first() });
 
         // Inside the grid the arrow keys move between cells.
         auto *grid = child<QTableView>(&w, "StringGrid");
@@ -323,8 +323,8 @@ private slots:
         statuses.clear();
         QTest::keyClicks(port->lineEdit(), "ttyA");
         QCOMPARE(statuses.size(), 4);
-        const QStringList expected = {"Не могу открыть порт t", "Не могу открыть порт tt",
-                                      "Не могу открыть порт tty", "Не могу открыть порт ttyA"};
+        const QStringList expected = { "Не могу открыть порт t", "Не могу открыть порт tt",
+            "Не могу открыть порт tty", "Не могу открыть порт ttyA" };
         for (int i = 0; i < 4; ++i)
             QCOMPARE(statuses.at(i).at(0).toString(), expected.at(i));
         QCOMPARE(w.comm().DeviceName(), QStringLiteral("ttyA"));
@@ -397,8 +397,8 @@ private slots:
         QVERIFY(listfile::write(path("remembered.orm"), ObjectList()));
         QVERIFY(listfile::writeSettings(path("remembered.orm")));
 
-        const CommandLine commandLine = parseCommandLine(
-            {"ormelin", QFileInfo(listPath).fileName(), "--port", sim.port()});
+        const CommandLine commandLine
+            = parseCommandLine({ "ormelin", QFileInfo(listPath).fileName(), "--port", sim.port() });
         QVERIFY(commandLine.start);
         StartUpOptions options = *commandLine.start;
         options.deviceFolder = testStartUp().deviceFolder;
@@ -408,7 +408,8 @@ private slots:
         QCOMPARE(child<QComboBox>(&w, "PortCombo")->currentText(), sim.port());
         QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);
         QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
-        QCOMPARE(row(w, 1), QStringList({"12", objectTypeTexts().at(TypeScript), "", "", "a.scr"}));
+        QCOMPARE(
+            row(w, 1), QStringList({ "12", objectTypeTexts().at(TypeScript), "", "", "a.scr" }));
         QCOMPARE(w.document().listPath(), listPath);
         QVERIFY(boxes.seen.isEmpty());
     }
@@ -816,7 +817,7 @@ private slots:
         hover(0, ColFile);
         QTRY_VERIFY(QToolTip::isVisible());
         QVERIFY2(QToolTip::text().contains(QStringLiteral("320 × 240, 153600 байт")),
-                 qPrintable(QToolTip::text().right(80)));
+            qPrintable(QToolTip::text().right(80)));
         const QImage shown = toolTipImage();
         QCOMPARE(shown.size(), QSize(320, 240));
         QCOMPARE(shown.pixelColor(0, 0), QColor(206, 99, 49)); // 0x1999 widened back
@@ -879,8 +880,8 @@ private slots:
                 && enter.isAccepted() && dropped.isAccepted();
         };
         auto *number = child<QLineEdit>(&w, "NumEdit");
-        QVERIFY(!drop(number, {"x.bmp", "y.bmp"})); // two files: nothing
-        QVERIFY(drop(number, {file}));
+        QVERIFY(!drop(number, { "x.bmp", "y.bmp" })); // two files: nothing
+        QVERIFY(drop(number, { file }));
         QCOMPARE(child<QLineEdit>(&w, "FNameEdit")->text(), path(file));
         QCOMPARE(child<QComboBox>(&w, "TypeCombo")->currentIndex(), type);
         QCOMPARE(child<QWidget>(&w, "WidthEdit")->isVisible(), type == TypeMonoFont);
@@ -889,7 +890,7 @@ private slots:
         ObjectList list;
         list.setCell(1, ColNumber, "9");
         QVERIFY(listfile::write(path("dropped.orm"), list));
-        QVERIFY(drop(child<QTableView>(&w, "StringGrid")->viewport(), {"dropped.orm"}));
+        QVERIFY(drop(child<QTableView>(&w, "StringGrid")->viewport(), { "dropped.orm" }));
         QCOMPARE(w.objectList().cell(1, ColNumber), QStringLiteral("9"));
         QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + path("dropped.orm"));
         QVERIFY(boxes.seen.isEmpty());

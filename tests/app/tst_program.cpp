@@ -53,7 +53,7 @@ private slots:
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         program.setProcessEnvironment(env);
         program.setProgram(qEnvironmentVariable("ORMELIN_BIN"));
-        program.setArguments({"--port", dir.filePath(QStringLiteral("no-port"))});
+        program.setArguments({ "--port", dir.filePath(QStringLiteral("no-port")) });
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start();
         QVERIFY(program.waitForStarted());
@@ -84,15 +84,16 @@ private slots:
         QFETCH(QString, output);
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *display : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char *display : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
             env.remove(QString::fromLatin1(display));
         program.setProcessEnvironment(env);
-        program.start(qEnvironmentVariable("ORMELIN_BIN"), {argument});
+        program.start(qEnvironmentVariable("ORMELIN_BIN"), { argument });
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitCode(), exitCode);
         const QString out = QString::fromUtf8(
             exitCode ? program.readAllStandardError() : program.readAllStandardOutput());
-        QVERIFY2(out.startsWith(output) || (exitCode == 0 && out.contains(output)), qPrintable(out));
+        QVERIFY2(
+            out.startsWith(output) || (exitCode == 0 && out.contains(output)), qPrintable(out));
     }
 };
 

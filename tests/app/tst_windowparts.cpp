@@ -122,25 +122,26 @@ private slots:
         QTest::addColumn<QSize>("shown");
         QTest::newRow("bitmap") << "small.bmp" << int(TypeBitmap) << "4 × 3, 24 байт"
                                 << QSize(320, 240);
-        QTest::newRow("large bitmap shrinks") << "large.bmp" << int(TypeBitmap)
-                                              << "640 × 200, 256000 байт" << QSize(320, 100);
-        QTest::newRow("JPEG sends the file") << "photo.jpg" << int(TypeJpeg) << "8 × 8, %3 байт"
-                                             << QSize(320, 320).scaled(320, 240, Qt::KeepAspectRatio);
+        QTest::newRow("large bitmap shrinks")
+            << "large.bmp" << int(TypeBitmap) << "640 × 200, 256000 байт" << QSize(320, 100);
+        QTest::newRow("JPEG sends the file")
+            << "photo.jpg" << int(TypeJpeg) << "8 × 8, %3 байт"
+            << QSize(320, 320).scaled(320, 240, Qt::KeepAspectRatio);
         QTest::newRow("bitmap as a JPEG object is sent as its bytes")
             << "small.bmp" << int(TypeJpeg) << "4 × 3, %3 байт" << QSize(320, 240);
         QTest::newRow("JPEG as a bitmap object")
-            << "photo.jpg" << int(TypeBitmap)
-            << "Can only modify an image if it contains a bitmap." << QSize(0, 0);
-        QTest::newRow("unknown extension") << "p.png" << int(TypeBitmap)
-                                           << "Ошибка чтения изображения %1" << QSize(0, 0);
-        QTest::newRow("not a bitmap") << "bad.bmp" << int(TypeBitmap)
-                                      << "Ошибка чтения изображения %1" << QSize(0, 0);
-        QTest::newRow("empty bitmap") << "empty.bmp" << int(TypeBitmap)
-                                      << "Ошибка чтения изображения %1" << QSize(0, 0);
-        QTest::newRow("missing file") << "missing.bmp" << int(TypeBitmap)
-                                      << "Cannot open file %2." << QSize(0, 0);
-        QTest::newRow("folder given as a JPEG") << "folder.jpg" << int(TypeJpeg)
-                                                << "Cannot open file %2." << QSize(0, 0);
+            << "photo.jpg" << int(TypeBitmap) << "Can only modify an image if it contains a bitmap."
+            << QSize(0, 0);
+        QTest::newRow("unknown extension")
+            << "p.png" << int(TypeBitmap) << "Ошибка чтения изображения %1" << QSize(0, 0);
+        QTest::newRow("not a bitmap")
+            << "bad.bmp" << int(TypeBitmap) << "Ошибка чтения изображения %1" << QSize(0, 0);
+        QTest::newRow("empty bitmap")
+            << "empty.bmp" << int(TypeBitmap) << "Ошибка чтения изображения %1" << QSize(0, 0);
+        QTest::newRow("missing file")
+            << "missing.bmp" << int(TypeBitmap) << "Cannot open file %2." << QSize(0, 0);
+        QTest::newRow("folder given as a JPEG")
+            << "folder.jpg" << int(TypeJpeg) << "Cannot open file %2." << QSize(0, 0);
     }
     void picturePreview()
     {

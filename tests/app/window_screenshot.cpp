@@ -8,14 +8,14 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QHelpEvent>
-#include <QTableView>
-#include <QToolTip>
 #include <QEventLoop>
-#include <QTimer>
+#include <QHelpEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <QToolTip>
 #include <cstdio>
 
 using namespace ormelin;
@@ -63,8 +63,8 @@ int main(int argc, char *argv[])
     for (QWidget *top : QApplication::topLevelWidgets())
         if (top->isVisible() && top->inherits("QTipLabel"))
             area = area.united(top->geometry());
-    const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(),
-                                                     area.height());
+    const QPixmap shot
+        = window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     if (!shot.save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "cannot save %s\n", argv[2]);
         return 1;

@@ -87,9 +87,15 @@ private slots:
         QTest::newRow("never relative to the current folder")
             << "serial/by-id/x" << dev << "/dev/serial/by-id/x";
         QTest::newRow("dot folder stays under the device folder") << "./x" << dev << "/dev/./x";
-        QTest::newRow("COM in another folder") << "COM3" << "/tmp/d" << "/tmp/d/ttyS2";
-        QTest::newRow("name in another folder") << "pts/4" << "/tmp/d/" << "/tmp/d/pts/4";
-        QTest::newRow("path ignores the folder") << "/dev/pts/4" << "/tmp/d" << "/dev/pts/4";
+        QTest::newRow("COM in another folder") << "COM3"
+                                               << "/tmp/d"
+                                               << "/tmp/d/ttyS2";
+        QTest::newRow("name in another folder") << "pts/4"
+                                                << "/tmp/d/"
+                                                << "/tmp/d/pts/4";
+        QTest::newRow("path ignores the folder") << "/dev/pts/4"
+                                                 << "/tmp/d"
+                                                 << "/dev/pts/4";
     }
 
     void devicePaths()
