@@ -325,8 +325,6 @@ void TSendForm::wireControls()
 
 void TSendForm::startUp(const StartUpOptions &options)
 {
-    m_link->state() = LinkState{};
-    m_link->reply().clear();
     m_link->selectPort(PortCombo->currentText());
     Comm.SetRtsLine(false);
     Comm.SetDtrLine(true);

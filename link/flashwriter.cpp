@@ -2,10 +2,11 @@
 
 #include "common/numparse.h"
 #include "common/operatorui.h"
+#include "common/failure.h"
+#include "link/commport.h"
 #include "link/protocol.h"
 #include "objlist/objectlist.h"
 #include "payload/payload.h"
-#include "serial/vacomm.h"
 
 #include <QLocale>
 #include <algorithm>
@@ -19,21 +20,27 @@ const QString kSizeFieldError
 const QString kSizeOutOfRange = QStringLiteral("Недопустимая ширина или высота символа");
 } // namespace
 
-FlashWriter::FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
-    LinkState &state, LinkController &controller, PayloadBuffer &payload, PictureHolder &picture,
-    NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer, QObject *parent)
+FlashWriter::FlashWriter(
+    CommPort &port, ObjectList &list, OperatorUi &ui, LinkController &controller, QObject *parent)
     : QObject(parent)
-    , m_comm(comm)
-    , m_sink(sink)
+    , m_port(port)
     , m_list(list)
     , m_ui(ui)
-    , m_state(state)
     , m_controller(controller)
-    , m_payload(payload)
-    , m_picture(picture)
-    , m_responseTimer(responseTimer)
-    , m_pacingTimer(pacingTimer)
 {
+    connect(&m_controller, &LinkController::uploadSettled, this, &FlashWriter::onUploadSettled);
+    connect(&m_controller, &LinkController::lineReset, this,
+        [this](bool, QStringList *cancelled) {
+            if (!m_running)
+                return;
+            const QString name = QStringLiteral("запись во флэш");
+            if (cancelled && !cancelled->contains(name))
+                *cancelled << name;
+            end(false);
+        });
+    // A failure inside the timer's handler is reported and leaves the timer as it was.
+    connect(&m_pacingTimer, &NonRestartingTimer::expired, this,
+        [this] { guarded([this] { onPacingExpiry(); }); });
 }
 
 int64_t FlashWriter::kilobytesRoundedHalfEven(int64_t bytes)
@@ -70,23 +77,23 @@ void FlashWriter::writeToFlash()
     // controller to accept this write's first one, and every reply after that would be judged
     // for the wrong object: a refused object could pass as written.
     m_pacingTimer.stop();
-    if (!m_comm.IsOpen()) {
+    m_controller.dropHeld(HeldCommand::NextObject);
+    if (!m_port.IsOpen()) {
         m_ui.setStatus(kPortNotOpen);
+        end(false);
         return;
     }
-    // The controller answers uploads in the order it receives them, so while an earlier object
-    // is still unanswered, the next reply is that object's. Judged as the reply to the new
-    // write's first object it would shift every verdict by one: the write would be reported
-    // complete before its last object had been answered, even when that object was refused.
-    // A new payload queued behind a long one still going out could also find no room in the
-    // write queue. So the new write waits for that reply (or for the link to give up on it);
-    // its bytes could not have reached the controller before then anyway. A port whose device
-    // has gone will answer nothing: the write starts at once and fails as the line does.
-    if (m_controller.uploadAwaitingReply() && !m_comm.hungUp()) {
-        m_restartHeld = true;
+    m_controller.whenLineFree(HeldCommand::WriteToFlash, [this] { start(); });
+}
+
+void FlashWriter::start()
+{
+    m_pacingTimer.stop();
+    if (!m_port.IsOpen()) {
+        m_ui.setStatus(kPortNotOpen);
+        end(false);
         return;
     }
-    m_restartHeld = false;
     m_currentRow = 1;
     m_objectsRemaining = 0;
     for (int row = 1; row < m_list.rowCount(); ++row) {
@@ -95,36 +102,84 @@ void FlashWriter::writeToFlash()
     }
     if (m_objectsRemaining == 0) {
         m_ui.setStatus(QStringLiteral("Список пуст"));
+        end(false);
         return;
     }
     m_gaugeMaximum = m_objectsRemaining;
     m_ui.setGaugeMaximum(m_gaugeMaximum);
     m_ui.setGaugeVisible(true);
-    m_state.errorFlag = false;
-    m_state.totalSent = 0;
+    m_running = true;
+    m_errorFlag = false;
+    m_totalSent = 0;
     m_started.start();
     uploadStep();
 }
 
-void FlashWriter::onUploadSettled()
+void FlashWriter::end(bool written)
 {
-    if (!m_restartHeld)
+    if (!m_running)
         return;
-    m_restartHeld = false;
-    writeToFlash();
+    m_running = false;
+    m_pacingTimer.stop();
+    m_controller.dropHeld(HeldCommand::NextObject);
+    m_ui.setGaugeVisible(false);
+    emit finished(written);
+}
+
+void FlashWriter::onUploadSettled(UploadVerdict verdict)
+{
+    if (!m_running)
+        return;
+    switch (verdict) {
+    case UploadVerdict::Accepted:
+        m_pacingTimer.start();
+        break;
+    case UploadVerdict::Refused:
+        m_ui.showMessage(QStringLiteral(
+            "Недостаточно места для записи или замкнута перемычка защиты от записи."));
+        end(false);
+        break;
+    case UploadVerdict::NoAnswer:
+    case UploadVerdict::Dropped:
+        end(false);
+        break;
+    }
+}
+
+void FlashWriter::onPacingExpiry()
+{
+    m_pacingTimer.stop();
+    if (!m_running || m_controller.lineLost())
+        return;
+    m_controller.whenLineFree(HeldCommand::NextObject, [this] { uploadStep(); });
 }
 
 void FlashWriter::uploadStep()
+{
+    if (!m_running)
+        return;
+    // Whatever ends the step, a failure nobody catches included, ends the write: the gauge must
+    // not stay shown, and an upload whose frame went out without its payload will get no answer.
+    try {
+        sendRow();
+    } catch (...) {
+        m_controller.abandonUpload();
+        end(false);
+        throw;
+    }
+}
+
+void FlashWriter::sendRow()
 {
     m_ui.setGaugeProgress(m_gaugeMaximum - m_objectsRemaining);
     if (m_objectsRemaining == 0) {
         // Timed before the box, which waits for the operator.
         const int64_t elapsedMs = m_started.isValid() ? m_started.elapsed() : 0;
-        const int64_t total = m_state.totalSent;
+        const int64_t total = m_totalSent;
         m_ui.showMessage(QStringLiteral("Передача успешно завершена. Передано ")
             + QString::number(kilobytesRoundedHalfEven(total)) + QStringLiteral(" кБайт."));
-        m_ui.setGaugeVisible(false);
-        m_ui.setStatus(completionSummary(total, elapsedMs, m_comm.lineBytesPerSecond()));
+        end(true);
+        m_ui.setStatus(completionSummary(total, elapsedMs, m_port.lineBytesPerSecond()));
         return;
     }
     --m_objectsRemaining;
@@ -132,13 +187,13 @@ void FlashWriter::uploadStep()
     // The list may have been edited since the write started: rows are read as they are reached,
     // and rows hidden by a shorter list are never sent.
     if (m_currentRow >= m_list.rowCount()) {
-        m_ui.setGaugeVisible(false);
+        end(false);
         return;
     }
     while (m_list.cell(m_currentRow, ColNumber).isEmpty()) {
         ++m_currentRow;
         if (m_currentRow >= m_list.rowCount()) {
-            m_ui.setGaugeVisible(false);
+            end(false);
             return;
         }
     }
@@ -147,19 +202,18 @@ void FlashWriter::uploadStep()
     const auto number = parseNumber(m_list.cell(row, ColNumber));
     if (!number) {
         m_ui.showMessage(QStringLiteral("Ошибка в поле \"Номер объекта\""));
-        m_ui.setGaugeVisible(false);
+        end(false);
         return;
     }
     const QString typeText = m_list.cell(row, ColType);
     const int type = lookupObjectType(typeText);
     if (type < 0) {
         m_ui.showMessage(QStringLiteral("Неизвестный тип объекта: ") + typeText);
-        m_ui.setGaugeVisible(false);
+        end(false);
         return;
     }
 
-    m_responseTimer.stop();
-    m_state.errorFlag = false;
+    m_errorFlag = false;
     const QString path = m_list.cell(row, ColFile);
     switch (type) {
     case 0:
@@ -181,8 +235,8 @@ void FlashWriter::uploadStep()
         break;
     }
 
-    if (m_state.errorFlag) {
-        m_ui.setGaugeVisible(false);
+    if (m_errorFlag) {
+        end(false);
         return;
     }
     ++m_currentRow;
@@ -191,10 +245,10 @@ void FlashWriter::uploadStep()
 
 bool FlashWriter::portReady()
 {
-    if (m_comm.IsOpen())
+    if (m_port.IsOpen())
         return true;
     m_ui.setStatus(kPortNotOpen);
-    m_state.errorFlag = true;
+    m_errorFlag = true;
     return false;
 }
 
@@ -203,7 +257,7 @@ bool FlashWriter::numberInRange(int32_t number)
     if (number >= 0 && number <= kMaxObjectNumber)
         return true;
     m_ui.showMessage(QStringLiteral("Неверный номер объекта: ") + QString::number(number));
-    m_state.errorFlag = true;
+    m_errorFlag = true;
     return false;
 }
 
@@ -212,7 +266,7 @@ bool FlashWriter::readPayloadOrReport(const QString &path, int32_t &size)
     const auto read = readFilePayload(path, m_payload);
     if (!read) {
         m_ui.showMessage(QStringLiteral("Ошибка чтения файла ") + path);
-        m_state.errorFlag = true;
+        m_errorFlag = true;
         return false;
     }
     size = *read;
@@ -221,8 +275,8 @@ bool FlashWriter::readPayloadOrReport(const QString &path, int32_t &size)
 
 void FlashWriter::sendPayload(int32_t size)
 {
-    proto::sendPayload(m_sink, m_payload.data(), size);
-    m_state.totalSent += size;
+    proto::sendPayload(m_port, m_payload.data(), size);
+    m_totalSent += size;
 }
 
 void FlashWriter::uploadImage(const QString &path, int32_t number, uint8_t kind)
@@ -236,14 +290,14 @@ void FlashWriter::uploadImage(const QString &path, int32_t number, uint8_t kind)
             size = m_picture.encodePixels(m_payload);
     } catch (const PictureError &) {
         m_ui.showMessage(QStringLiteral("Ошибка чтения изображения ") + path);
-        m_state.errorFlag = true;
+        m_errorFlag = true;
         return;
     }
     if (kind == proto::kPictureKindJpeg && !readPayloadOrReport(path, size))
         return;
 
-    m_controller.beginCommand(proto::kImageUpload);
-    proto::sendImageUpload(m_sink, number, m_picture.width(), m_picture.height(), kind, size);
+    m_controller.beginUpload(proto::kImageUpload);
+    proto::sendImageUpload(m_port, number, m_picture.width(), m_picture.height(), kind, size);
     sendPayload(size);
 }
 
@@ -256,20 +310,20 @@ void FlashWriter::uploadFont(const QString &path, const QString &widthText,
     const auto height = width ? parseNumber(heightText) : std::nullopt;
     if (!width || !height) {
         m_ui.showMessage(kSizeFieldError);
-        m_state.errorFlag = true;
+        m_errorFlag = true;
         return;
     }
     if (*height > 255 || *width > 255) {
         m_ui.showMessage(kSizeOutOfRange);
-        m_state.errorFlag = true;
+        m_errorFlag = true;
         return;
     }
     int32_t size = 0;
     if (!readPayloadOrReport(path, size))
         return;
 
-    m_controller.beginCommand(proto::kFontUpload);
-    proto::sendFontUpload(m_sink, number, format, size, *width, *height);
+    m_controller.beginUpload(proto::kFontUpload);
+    proto::sendFontUpload(m_port, number, format, size, *width, *height);
     sendPayload(size);
 }
 
@@ -281,8 +335,8 @@ void FlashWriter::uploadScript(const QString &path, int32_t number)
     if (!readPayloadOrReport(path, size))
         return;
 
-    m_controller.beginCommand(proto::kScriptUpload);
-    proto::sendScriptUpload(m_sink, number, size);
+    m_controller.beginUpload(proto::kScriptUpload);
+    proto::sendScriptUpload(m_port, number, size);
     sendPayload(size);
 }
 

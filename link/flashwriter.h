@@ -2,8 +2,10 @@
 // Writing the whole object list into the controller's flash, one object at a time: each object
 // is sent only after the controller accepted the previous one and a further 300 ms have passed.
 // The replies, their timeouts and fillers are the link controller's; this side walks the list,
-// turns each row into its payload and frame, keeps the gauge and reports the kilobytes sent.
+// turns each row into its payload and frame, keeps the gauge and reports the kilobytes sent. It
+// owns the error flag, the total sent and the pacing timer.
 #include "link/linkcontroller.h"
+#include "payload/payload.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -11,37 +13,20 @@
 
 namespace ormelin {
 
-class PayloadBuffer;
-class PictureHolder;
-
 inline constexpr auto kPacingInterval = std::chrono::milliseconds(300);
 
 class FlashWriter : public QObject
 {
     Q_OBJECT
 public:
-    FlashWriter(TVaComm &comm, proto::FrameSink &sink, ObjectList &list, OperatorUi &ui,
-        LinkState &state, LinkController &controller, PayloadBuffer &payload,
-        PictureHolder &picture, NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer,
+    FlashWriter(CommPort &port, ObjectList &list, OperatorUi &ui, LinkController &controller,
         QObject *parent = nullptr);
 
     // The "Записать во флэш" button: starts over from row 1 whatever is under way, including the
-    // pause after an accepted object, whose step would otherwise run as well. While an object
-    // sent earlier still awaits its reply, the new write starts as soon as that reply has been
-    // judged or given up, so that the reply is not taken for the new write's first object.
+    // pause after an accepted object. While a reply to another command is awaited, the new write
+    // starts once that reply has been judged or given up, so that the reply is not taken for the
+    // new write's first object.
     void writeToFlash();
-    // The link controller is done with an upload's reply: runs a write that was held for it.
-    void onUploadSettled();
-    // One object: run by writeToFlash and then at each expiry of the pacing timer.
-    void uploadStep();
-
-    void uploadImage(const QString &path, int32_t number, uint8_t kind);
-    void uploadFont(const QString &path, const QString &widthText, const QString &heightText,
-        int32_t number, uint8_t format);
-    void uploadScript(const QString &path, int32_t number);
-
-    int currentRow() const { return m_currentRow; }
-    int objectsRemaining() const { return m_objectsRemaining; }
 
     // The kilobytes the completion message reports: total / 1024, halves rounded to even.
     static int64_t kilobytesRoundedHalfEven(int64_t bytes);
@@ -49,7 +34,24 @@ public:
     // rate came to what the line can carry, so that a slow adapter or a slow controller shows.
     static QString completionSummary(int64_t bytes, int64_t elapsedMs, double lineBytesPerSecond);
 
+signals:
+    // A write to flash has ended, however it ended; `written` only after the completion message.
+    void finished(bool written);
+
 private:
+    void start();
+    // One object: run by start and then at each expiry of the pacing timer.
+    void uploadStep();
+    void sendRow();
+    void onUploadSettled(UploadVerdict verdict);
+    void onPacingExpiry();
+    // Hides the gauge, stops the pacing and says so; nothing when no write runs.
+    void end(bool written);
+
+    void uploadImage(const QString &path, int32_t number, uint8_t kind);
+    void uploadFont(const QString &path, const QString &widthText, const QString &heightText,
+        int32_t number, uint8_t format);
+    void uploadScript(const QString &path, int32_t number);
     bool portReady();
     bool numberInRange(int32_t number);
     // Reads the object's file into the payload buffer; on failure tells the operator and sets the
@@ -57,17 +59,18 @@ private:
     bool readPayloadOrReport(const QString &path, int32_t &size);
     void sendPayload(int32_t size);
 
-    TVaComm &m_comm;
-    proto::FrameSink &m_sink;
+    CommPort &m_port;
     ObjectList &m_list;
     OperatorUi &m_ui;
-    LinkState &m_state;
     LinkController &m_controller;
-    PayloadBuffer &m_payload;
-    PictureHolder &m_picture;
-    NonRestartingTimer &m_responseTimer;
-    NonRestartingTimer &m_pacingTimer;
-    bool m_restartHeld = false;
+    PayloadBuffer m_payload;
+    PictureHolder m_picture;
+    NonRestartingTimer m_pacingTimer { kPacingInterval };
+    bool m_running = false; // from the press until the write ends; the gauge is shown meanwhile
+    bool m_errorFlag = false; // set by a failed upload step
+    // Payload bytes queued during the current write. Wider than the 32 bits a full table of the
+    // largest objects would overflow (1320 x 1.9 MB).
+    int64_t m_totalSent = 0;
     QElapsedTimer m_started;
     int m_gaugeMaximum = 0;
     int m_currentRow = 1;

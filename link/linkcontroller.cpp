@@ -1,100 +1,245 @@
 #include "link/linkcontroller.h"
 
+#include "common/failure.h"
 #include "common/numparse.h"
 #include "common/operatorui.h"
-#include "link/commsink.h"
+#include "link/commport.h"
 #include "link/protocol.h"
 #include "objlist/objectlist.h"
-#include "serial/vacomm.h"
+#include "serial/commerror.h"
 
 #include <array>
 
 namespace ormelin {
 
 namespace {
+
 const QString kPortNotOpen = QStringLiteral("Порт для связи не открыт. Передача невозможна");
+
+QString heldName(HeldCommand kind)
+{
+    switch (kind) {
+    case HeldCommand::ConnectionCheck:
+        return QStringLiteral("проверка связи");
+    case HeldCommand::Erase:
+        return QStringLiteral("очистка флэш");
+    case HeldCommand::WriteToFlash:
+    case HeldCommand::NextObject:
+        break;
+    }
+    return QStringLiteral("запись во флэш");
 }
 
-LinkController::LinkController(TVaComm &comm, proto::FrameSink &sink, ByteSource &source,
-    ObjectList &list, OperatorUi &ui, LinkState &state, ReplyBuffer &reply,
-    NonRestartingTimer &responseTimer, NonRestartingTimer &pacingTimer, QObject *parent)
+bool isUpload(uint8_t code)
+{
+    return code == proto::kImageUpload || code == proto::kFontUpload
+        || code == proto::kScriptUpload;
+}
+
+} // namespace
+
+LinkController::LinkController(CommPort &port, ObjectList &list, OperatorUi &ui, QObject *parent)
     : QObject(parent)
-    , m_comm(comm)
-    , m_sink(sink)
-    , m_source(source)
+    , m_port(port)
     , m_list(list)
     , m_ui(ui)
-    , m_state(state)
-    , m_reply(reply)
-    , m_responseTimer(responseTimer)
-    , m_pacingTimer(pacingTimer)
 {
+    // Every entry point from the port and the timer runs under the general failure guard.
+    m_port.setEvents({
+        [this](int32_t count) { guarded([&] { onBytesReceived(count); }); },
+        [this] { guarded([&] { onTransmitQueueEmpty(); }); },
+        [this] { guarded([&] { onDeviceGone(); }); },
+    });
+    connect(&m_responseTimer, &NonRestartingTimer::expired, this,
+        [this] { guarded([this] { onResponseTimerExpiry(); }); });
+}
+
+LinkController::~LinkController()
+{
+    m_port.setEvents({});
+}
+
+QStringList LinkController::reset(bool lost)
+{
+    QStringList cancelled;
+    const bool upload = uploadInProgress();
+    m_reply.clear();
+    m_responseTimer.stop();
+    m_command = 0;
+    std::deque<Held> held;
+    held.swap(m_held);
+    for (const Held &h : held) {
+        if (!cancelled.contains(heldName(h.kind)))
+            cancelled << heldName(h.kind);
+    }
+    emit lineReset(lost, &cancelled);
+    if (upload)
+        emit uploadSettled(UploadVerdict::Dropped);
+    return cancelled;
 }
 
 void LinkController::selectPort(const QString &portText)
 {
-    if (m_comm.IsOpen()) {
-        m_comm.PurgeAll();
-        m_comm.Close();
+    QStringList cancelled;
+    if (m_port.IsOpen()) {
+        cancelled = reset(false);
+        m_port.PurgeAll();
+        m_port.Close();
     }
-    m_comm.SetDeviceName(portText);
+    m_lossTold = false;
+    m_port.SetDeviceName(portText);
     try {
-        m_comm.Open();
-        m_openFailure.clear();
+        m_port.Open();
     } catch (const EVaCommError &e) {
-        m_openFailure = e.text();
-        m_ui.setStatus(QStringLiteral("Не могу открыть порт ") + m_comm.DeviceName());
-        m_ui.setStatusDetail(m_openFailure);
+        m_ui.setStatus(QStringLiteral("Не могу открыть порт ") + m_port.DeviceName());
+        m_ui.setStatusDetail(e.text());
     }
-    if (m_comm.IsOpen()) {
-        m_ui.setStatus(QStringLiteral("Порт ") + m_comm.DeviceName() + QStringLiteral(" открыт"));
+    if (m_port.IsOpen()) {
+        m_ui.setStatus(QStringLiteral("Порт ") + m_port.DeviceName() + QStringLiteral(" открыт"));
         m_ui.setStatusDetail(QString());
+    }
+    // After the port's own status, which would hide it; the connection check's answer replaces
+    // it in turn.
+    if (!cancelled.isEmpty())
+        m_ui.setStatus(QStringLiteral("Отменено из-за смены порта: ") + cancelled.join(u", "));
+    if (m_port.IsOpen())
         connectionCheck();
+}
+
+bool LinkController::lineLost()
+{
+    if (!m_port.IsOpen() || !m_port.hungUp())
+        return false;
+    onDeviceGone();
+    return true;
+}
+
+void LinkController::onDeviceGone()
+{
+    if (m_lossTold || !m_port.IsOpen())
+        return;
+    m_lossTold = true;
+    const QStringList cancelled = reset(true);
+    m_ui.setConnected(false);
+    QString status = QStringLiteral("Связь с портом ") + m_port.DeviceName()
+        + QStringLiteral(" потеряна");
+    if (!cancelled.isEmpty())
+        status += QStringLiteral(". Отменено: ") + cancelled.join(u", ");
+    m_ui.setStatus(status);
+}
+
+void LinkController::begin(uint8_t code)
+{
+    m_retriesLeft = kFillerRetries;
+    m_reply.clear();
+    m_command = code;
+}
+
+bool LinkController::uploadInProgress() const
+{
+    return isUpload(m_command);
+}
+
+bool LinkController::awaitingReply() const
+{
+    return uploadInProgress() || m_command == proto::kConnectionCheck
+        || m_command == proto::kEraseObjects;
+}
+
+void LinkController::whenLineFree(HeldCommand kind, std::function<void()> start)
+{
+    if (!awaitingReply()) {
+        start();
+        return;
+    }
+    dropHeld(kind);
+    m_held.push_back({ kind, std::move(start) });
+    m_ui.setStatus(QStringLiteral("Ждем ответа Тарвикса на предыдущую команду"));
+    // A check or an erase waits without limit after its filler; with a command held behind it,
+    // its next expiry ends the wait.
+    if (!uploadInProgress() && m_retriesLeft < kFillerRetries)
+        m_responseTimer.start();
+}
+
+void LinkController::dropHeld(HeldCommand kind)
+{
+    std::erase_if(m_held, [kind](const Held &h) { return h.kind == kind; });
+}
+
+void LinkController::releaseHeld()
+{
+    while (!awaitingReply() && !m_held.empty()) {
+        if (lineLost())
+            return;
+        Held next = std::move(m_held.front());
+        m_held.pop_front();
+        next.start();
     }
 }
 
-void LinkController::beginCommand(uint8_t code)
+void LinkController::beginUpload(uint8_t code)
 {
-    m_state.retriesLeft = kFillerRetries;
-    m_reply.clear();
-    m_state.commandInProgress = code;
+    m_responseTimer.stop();
+    begin(code);
 }
 
-bool LinkController::uploadAwaitingReply() const
+void LinkController::abandonUpload()
 {
-    switch (m_state.commandInProgress) {
-    case proto::kImageUpload:
-    case proto::kFontUpload:
-    case proto::kScriptUpload:
-        return true;
-    default:
-        return false;
+    if (!uploadInProgress())
+        return;
+    finish();
+    emit uploadSettled(UploadVerdict::Dropped);
+    releaseHeld();
+}
+
+void LinkController::sendOrForget(const std::function<void()> &send)
+{
+    // A command whose frame did not go out gets no reply: waiting for one would hold every
+    // later command for nothing.
+    try {
+        send();
+    } catch (...) {
+        finish();
+        throw;
     }
 }
 
 void LinkController::connectionCheck()
 {
-    if (!m_comm.IsOpen())
+    if (!m_port.IsOpen())
         return;
-    beginCommand(proto::kConnectionCheck);
-    proto::sendConnectionCheck(m_sink);
+    whenLineFree(HeldCommand::ConnectionCheck, [this] { startConnectionCheck(); });
+}
+
+void LinkController::startConnectionCheck()
+{
+    if (!m_port.IsOpen())
+        return;
+    begin(proto::kConnectionCheck);
+    sendOrForget([this] { proto::sendConnectionCheck(m_port); });
     m_responseTimer.start();
 }
 
 void LinkController::eraseObjectTable()
 {
-    if (!m_comm.IsOpen())
+    if (!m_port.IsOpen())
         return;
-    beginCommand(proto::kEraseObjects);
-    proto::sendEraseObjects(m_sink);
+    whenLineFree(HeldCommand::Erase, [this] { startErase(); });
+}
+
+void LinkController::startErase()
+{
+    if (!m_port.IsOpen())
+        return;
+    begin(proto::kEraseObjects);
+    sendOrForget([this] { proto::sendEraseObjects(m_port); });
     m_responseTimer.start();
 }
 
 void LinkController::outputSelectedObject()
 {
-    if (!m_comm.IsOpen()) {
+    if (!m_port.IsOpen()) {
         m_ui.setStatus(kPortNotOpen);
-        m_state.errorFlag = true;
         return;
     }
     const int row = m_list.selectedRow();
@@ -112,22 +257,27 @@ void LinkController::outputSelectedObject()
         return;
     }
     // Output commands get no reply: their code stays as the command in progress, with no timer,
-    // until the next command starts.
+    // until the next command starts. One sent while a reply is awaited leaves that command in
+    // progress, so that its reply is still judged for it.
+    const bool keep = awaitingReply();
+    uint8_t code;
     switch (type) {
     case 0:
     case 1:
-        m_state.commandInProgress = proto::kOutputImage;
-        proto::sendOutputImage(m_sink, *number);
+        code = proto::kOutputImage;
+        proto::sendOutputImage(m_port, *number);
         break;
     case 4:
-        m_state.commandInProgress = proto::kOutputScript;
-        proto::sendOutputScript(m_sink, *number);
+        code = proto::kOutputScript;
+        proto::sendOutputScript(m_port, *number);
         break;
     default:
-        m_state.commandInProgress = proto::kFontSample3;
-        proto::sendFontSample(m_sink, *number);
+        code = proto::kFontSample3;
+        proto::sendFontSample(m_port, *number);
         break;
     }
+    if (!keep)
+        m_command = code;
     m_ui.setStatus(QStringLiteral("Команда на вывод объекта ") + QString::number(*number)
         + QStringLiteral(" отправлена"));
 }
@@ -136,7 +286,7 @@ void LinkController::finish()
 {
     m_reply.clear();
     m_responseTimer.stop();
-    m_state.commandInProgress = 0;
+    m_command = 0;
 }
 
 void LinkController::onBytesReceived(int32_t count)
@@ -146,19 +296,21 @@ void LinkController::onBytesReceived(int32_t count)
     std::array<uint8_t, ReplyBuffer::kCapacity> scratch;
     while (count > 0) {
         const int32_t want = std::min<int32_t>(count, int32_t(scratch.size()));
-        const int32_t got = m_source.ReadBytes(scratch.data(), want);
+        const int32_t got = m_port.ReadBytes(scratch.data(), want);
         if (got <= 0)
             break;
         m_reply.append(scratch.data(), got);
         count -= got;
     }
 
-    switch (m_state.commandInProgress) {
+    switch (m_command) {
     case 0:
         m_reply.clear();
-        break;
+        return;
     case proto::kConnectionCheck:
-        if (m_reply.complete()) {
+        if (!m_reply.complete())
+            return;
+        {
             const ScreenResolution r = connectionCheckResolution(m_reply);
             m_ui.setStatus(QStringLiteral("Тарвикс на связи. Разрешение экрана: ")
                 + QString::number(r.first) + QLatin1Char('x') + QString::number(r.second));
@@ -169,71 +321,74 @@ void LinkController::onBytesReceived(int32_t count)
     case proto::kImageUpload:
     case proto::kFontUpload:
     case proto::kScriptUpload:
-        if (m_reply.complete()) {
+        if (!m_reply.complete())
+            return;
+        {
             const bool refused = uploadRefused(m_reply);
             finish();
-            if (refused) {
-                m_ui.showMessage(QStringLiteral(
-                    "Недостаточно места для записи или замкнута перемычка защиты от записи."));
-                m_ui.setGaugeVisible(false);
-            } else {
-                m_pacingTimer.start();
-            }
-            emit uploadSettled();
+            emit uploadSettled(refused ? UploadVerdict::Refused : UploadVerdict::Accepted);
         }
         break;
     case proto::kEraseObjects:
-        if (m_reply.complete()) {
-            switch (eraseOutcome(m_reply)) {
-            case EraseOutcome::Refused:
-                m_ui.setStatus(QStringLiteral("Удаление не выполнено: флэш защищена от записи"));
-                break;
-            case EraseOutcome::Erased:
-                m_ui.setStatus(QStringLiteral("Таблица объектов во флэш очищена"));
-                break;
-            case EraseOutcome::NoMeaning:
-                break;
-            }
-            finish();
+        if (!m_reply.complete())
+            return;
+        switch (eraseOutcome(m_reply)) {
+        case EraseOutcome::Refused:
+            m_ui.setStatus(QStringLiteral("Удаление не выполнено: флэш защищена от записи"));
+            break;
+        case EraseOutcome::Erased:
+            m_ui.setStatus(QStringLiteral("Таблица объектов во флэш очищена"));
+            break;
+        case EraseOutcome::NoMeaning:
+            break;
         }
+        finish();
         break;
     default:
         // Output commands read no reply; the bytes stay until the next command clears them.
-        break;
+        return;
     }
+    releaseHeld();
 }
 
 void LinkController::onTransmitQueueEmpty()
 {
-    switch (m_state.commandInProgress) {
-    case proto::kImageUpload:
-    case proto::kFontUpload:
-    case proto::kScriptUpload:
+    if (uploadInProgress())
         m_responseTimer.start();
-        break;
-    default:
-        break;
-    }
 }
 
 void LinkController::onResponseTimerExpiry()
 {
     m_responseTimer.stop();
-    if (m_state.retriesLeft > 0) {
-        // For an upload the filler's own transmit-empty event starts the timer again; the
-        // connection check and the erase get this one filler and then wait.
-        if (m_comm.IsOpen())
-            proto::sendFiller(m_sink);
-        --m_state.retriesLeft;
+    if (!awaitingReply() || lineLost())
+        return;
+    const bool upload = uploadInProgress();
+    if (!upload && m_retriesLeft < kFillerRetries) {
+        // A check or an erase past its filler: this expiry was started only to bound the wait
+        // of a command held behind it. The link gives up on the reply and runs that command.
+        if (!m_held.empty()) {
+            finish();
+            releaseHeld();
+        }
         return;
     }
-    const bool upload = uploadAwaitingReply();
-    m_state.commandInProgress = 0;
+    if (m_retriesLeft > 0) {
+        // For an upload the filler's own transmit-empty event starts the timer again; the
+        // connection check and the erase get this one filler and then wait, unless a command
+        // is held behind them.
+        proto::sendFiller(m_port);
+        --m_retriesLeft;
+        if (!upload && !m_held.empty())
+            m_responseTimer.start();
+        return;
+    }
+    m_command = 0;
+    m_reply.clear();
     m_ui.setConnected(false);
     m_ui.setStatus(QStringLiteral("Нет ответа от Тарвикса"));
-    m_ui.setGaugeVisible(false);
     if (upload)
-        emit uploadSettled();
+        emit uploadSettled(UploadVerdict::NoAnswer);
+    releaseHeld();
 }
 
 } // namespace ormelin

@@ -1,90 +1,117 @@
 #pragma once
 // The conversation with the Тарвикс: opening the chosen port, the connection check, erasing the
-// object table, asking for a stored object to be shown, and judging every reply. One command is
-// in progress at a time; its reply is awaited with a 300 ms response timer that sends filler
-// frames when the reply is late. Everything runs on the main thread: the serial component
-// delivers its events there and the timers expire there, so nothing here needs a lock.
+// object table, asking for a stored object to be shown, and judging every reply. One command
+// that expects a reply is on the line at a time: one started while another's reply is awaited is
+// held until that reply has been judged, the link has given up on it, or the port was closed,
+// changed or lost, so that no reply is ever judged for a command it does not answer. The reply
+// is awaited with a 300 ms response timer that sends filler frames when it is late. Everything
+// runs on the main thread: the port delivers its events there and the timer expires there.
+//
+// The controller alone owns the command in progress, the fillers left, the reply buffer and the
+// response timer; the flash writer starts its uploads through it and hears their verdicts.
 #include "link/nonrestartingtimer.h"
 #include "link/replybuffer.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
 #include <cstdint>
+#include <deque>
+#include <functional>
 
 namespace ormelin {
 
-class TVaComm;
-class ByteSource;
+class CommPort;
 class ObjectList;
 class OperatorUi;
-namespace proto {
-class FrameSink;
-}
 
 inline constexpr auto kResponseTimeout = std::chrono::milliseconds(300);
 inline constexpr uint8_t kFillerRetries = 5;
 
-// What the link knows between events. The upload sequencer shares it: it starts uploads and reads
-// the error flag, and the controller judges their replies.
-struct LinkState
-{
-    uint8_t commandInProgress = 0; // command code whose reply is awaited; 0 = none
-    uint8_t retriesLeft = 0; // filler frames still allowed for that command
-    bool errorFlag = false; // set by a failed upload step or a refused operation
-    // Payload bytes queued during the current write to flash. Wider than the 32 bits a full
-    // table of the largest objects would overflow (1320 x 1.9 MB).
-    int64_t totalSent = 0;
+// How the reply to an upload ended.
+enum class UploadVerdict {
+    Accepted,
+    Refused, // the controller answered 0xFFFF: no room, or the flash is write-protected
+    NoAnswer, // five fillers and a last expiry without a reply
+    Dropped, // the port was closed, changed or lost, or sending it failed
 };
+
+// A command waiting for the line, by what it is for the operator; one of each kind is held at
+// most.
+enum class HeldCommand { ConnectionCheck, Erase, WriteToFlash, NextObject };
 
 class LinkController : public QObject
 {
     Q_OBJECT
 public:
-    // Frames go out through `sink` and replies are read from `source`; the program binds both to
-    // `comm`, which the controller opens, purges and closes.
-    LinkController(TVaComm &comm, proto::FrameSink &sink, ByteSource &source, ObjectList &list,
-        OperatorUi &ui, LinkState &state, ReplyBuffer &reply, NonRestartingTimer &responseTimer,
-        NonRestartingTimer &pacingTimer, QObject *parent = nullptr);
+    LinkController(CommPort &port, ObjectList &list, OperatorUi &ui, QObject *parent = nullptr);
+    ~LinkController() override;
 
-    // Closes whatever port is open, opens the one named, and checks the connection.
+    // Closes whatever port is open, opens the one named, and checks the connection. Commands
+    // held for the old port are dropped, and the operator told so.
     void selectPort(const QString &portText);
     void connectionCheck();
     void eraseObjectTable();
+    // Output commands expect no reply: they are sent at once, even while a reply is awaited.
     void outputSelectedObject();
 
-    // Serial component and timer events.
+    // Runs `start` at once when no reply is awaited; otherwise holds it until the line is free
+    // and says so in the status line. A command of a kind already held replaces it.
+    void whenLineFree(HeldCommand kind, std::function<void()> start);
+    void dropHeld(HeldCommand kind);
+
+    // The flash writer's upload: the command in progress becomes `code` with fresh fillers and
+    // an empty reply buffer; the caller then queues the frame and payload. Its verdict comes as
+    // uploadSettled.
+    void beginUpload(uint8_t code);
+    // Sending the upload failed part way: nothing will answer it.
+    void abandonUpload();
+
+    // True, after telling the operator, when the port's device has gone.
+    bool lineLost();
+
+signals:
+    // The reply to an upload has been judged, the link gave up on it, or it was dropped.
+    // Emitted once the controller's own handling is done, before any held command runs.
+    void uploadSettled(ormelin::UploadVerdict verdict);
+    // The port is being closed or changed (lost: its device has gone). Whatever runs on it ends
+    // now; a receiver that ends something the operator started adds its name to `cancelled`.
+    void lineReset(bool lost, QStringList *cancelled);
+
+private:
     void onBytesReceived(int32_t count);
     void onTransmitQueueEmpty();
     void onResponseTimerExpiry();
+    void onDeviceGone();
 
-    // The serial component's own text for the last failed open ("Can't open specified device
-    // /dev/ttyUSB0 (Error 13, Permission denied)"), empty after a successful one.
-    QString openFailureText() const { return m_openFailure; }
-
-    // Starts a command that awaits a reply: fresh retries, empty reply buffer.
-    void beginCommand(uint8_t code);
-    // An upload's reply is still to come: its payload may still be going out, or the controller
-    // has not answered yet and the link has not given up.
-    bool uploadAwaitingReply() const;
-
-signals:
-    // The reply to an upload has been judged (accepted or refused), or the link gave up waiting
-    // for it. Emitted last, once the controller's own handling is done.
-    void uploadSettled();
-
-private:
+    void startConnectionCheck();
+    void startErase();
+    void begin(uint8_t code);
+    void sendOrForget(const std::function<void()> &send);
+    bool awaitingReply() const;
+    bool uploadInProgress() const;
     void finish();
+    void releaseHeld();
+    // Ends whatever is under way on the port, for a port that closes or is lost; the names of
+    // what the operator had started and will not run.
+    QStringList reset(bool lost);
 
-    TVaComm &m_comm;
-    proto::FrameSink &m_sink;
-    ByteSource &m_source;
+    struct Held
+    {
+        HeldCommand kind;
+        std::function<void()> start;
+    };
+
+    CommPort &m_port;
     ObjectList &m_list;
     OperatorUi &m_ui;
-    LinkState &m_state;
-    ReplyBuffer &m_reply;
-    NonRestartingTimer &m_responseTimer;
-    NonRestartingTimer &m_pacingTimer;
-    QString m_openFailure;
+    uint8_t m_command = 0; // whose reply is awaited (or the last output command); 0 = none
+    uint8_t m_retriesLeft = 0; // filler frames still allowed for it
+    ReplyBuffer m_reply;
+    NonRestartingTimer m_responseTimer { kResponseTimeout };
+    std::deque<Held> m_held;
+    bool m_lossTold = false;
 };
 
 } // namespace ormelin

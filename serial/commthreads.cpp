@@ -152,6 +152,28 @@ std::uint64_t WorkerHub::beginSession()
     return ++m_session;
 }
 
+bool WorkerHub::claimDeviceGone(const char *message, int errorCode)
+{
+    std::lock_guard lock(sync.lock);
+    if (m_deviceGone.exchange(true))
+        return false;
+    m_goneMessage = message;
+    m_goneErrorCode = errorCode;
+    return true;
+}
+
+const char *WorkerHub::goneMessage()
+{
+    std::lock_guard lock(sync.lock);
+    return m_goneMessage ? m_goneMessage : kWriteError;
+}
+
+int WorkerHub::goneErrorCode()
+{
+    std::lock_guard lock(sync.lock);
+    return m_goneErrorCode;
+}
+
 // ---- TVaCommBuffer ----
 
 TVaCommBuffer::TVaCommBuffer(std::int32_t capacity)
@@ -189,16 +211,35 @@ void CommWorker::join()
         m_thread.join();
 }
 
+// ---- PortOutput ----
+
+long PortOutput::write(const char *bytes, std::size_t n)
+{
+    return long(::write(m_fd, bytes, n));
+}
+
+int PortOutput::unsent(int &count)
+{
+    return bytesUnsent(m_fd, count);
+}
+
+bool PortOutput::transmitterIdle()
+{
+    return serialdetail::transmitterIdle(m_fd);
+}
+
 // ---- TVaCommWriteThread ----
 
-TVaCommWriteThread::TVaCommWriteThread(
-    WorkerHub &hub, int fd, std::uint64_t session, std::int32_t capacity)
+TVaCommWriteThread::TVaCommWriteThread(WorkerHub &hub, std::unique_ptr<LineOutput> line,
+    std::uint64_t session, std::int32_t capacity)
     : m_hub(hub)
-    , m_fd(fd)
+    , m_line(std::move(line))
     , m_session(session)
     , m_wake(0)
     , m_queue(capacity)
-    , m_dataReady(hub.sync)
+    // Rings the writer out of its wait for the line to drain: bytes queued meanwhile go out
+    // behind the others instead of after a silence.
+    , m_dataReady(hub.sync, &m_wake)
     , m_stop(hub.sync, &m_wake)
     , m_purgeRequest(hub.sync, &m_wake)
     , m_purgeAcknowledged(hub.sync)
@@ -273,11 +314,17 @@ void TVaCommWriteThread::run()
             n = m_queue.count();
         }
         int errorCode = 0;
-        switch (sendQueued(n, errorCode)) {
-        case Outcome::Sent:
-            if (!complete(n))
+        Outcome outcome = sendQueued(n, errorCode);
+        if (outcome == Outcome::Sent) {
+            if (!removeSent(n))
+                continue; // queued meanwhile: straight behind, the line still busy
+            outcome = waitUntilSent(errorCode);
+            if (outcome == Outcome::Sent && !reportEmpty())
                 return;
-            break;
+        }
+        switch (outcome) {
+        case Outcome::Sent:
+        case Outcome::MoreQueued:
         case Outcome::Abandoned:
             break;
         case Outcome::Stopped:
@@ -289,14 +336,15 @@ void TVaCommWriteThread::run()
     }
 }
 
-// Bytes appended meanwhile go behind these n and are not part of this write.
+// Hands the first n queued bytes to the line. Bytes appended meanwhile go behind these n and are
+// not part of this write.
 TVaCommWriteThread::Outcome TVaCommWriteThread::sendQueued(std::int32_t n, int &errorCode)
 {
     const char *bytes = m_queue.data();
     std::int32_t done = 0;
     bool lineReportedTrouble = false;
     while (done < n) {
-        const ssize_t r = ::write(m_fd, bytes + done, static_cast<size_t>(n - done));
+        const long r = m_line->write(bytes + done, static_cast<size_t>(n - done));
         if (r > 0) {
             done += static_cast<std::int32_t>(r);
             lineReportedTrouble = false;
@@ -314,7 +362,7 @@ TVaCommWriteThread::Outcome TVaCommWriteThread::sendQueued(std::int32_t n, int &
             errorCode = EIO;
             return Outcome::Failed;
         }
-        pollfd fds[2] = { { m_fd, POLLOUT, 0 }, { m_wake.fd(), POLLIN, 0 } };
+        pollfd fds[2] = { { m_line->pollFd(), POLLOUT, 0 }, { m_wake.fd(), POLLIN, 0 } };
         if (::poll(fds, 2, -1) < 0)
             continue; // EINTR
         if (fds[1].revents) {
@@ -330,20 +378,23 @@ TVaCommWriteThread::Outcome TVaCommWriteThread::sendQueued(std::int32_t n, int &
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
             lineReportedTrouble = true;
     }
-    return waitUntilSent(errorCode);
+    return Outcome::Sent;
 }
 
-// The driver has every byte; wait until it has sent them, checking at intervals sized to what it
-// still holds, so that the transmit-empty event comes when the line falls silent.
+// The driver has every byte and nothing more is queued; wait until it has sent them, checking at
+// intervals sized to what it still holds, so that the transmit-empty event comes when the line
+// falls silent. Bytes queued meanwhile end the wait: they go out at once.
 TVaCommWriteThread::Outcome TVaCommWriteThread::waitUntilSent(int &errorCode)
 {
     for (;;) {
+        if (m_queue.count() > 0)
+            return Outcome::MoreQueued;
         int unsent = 0;
-        if (const int err = bytesUnsent(m_fd, unsent)) {
+        if (const int err = m_line->unsent(unsent)) {
             errorCode = err;
             return Outcome::Failed;
         }
-        if (unsent <= 0 && transmitterIdle(m_fd))
+        if (unsent <= 0 && m_line->transmitterIdle())
             return Outcome::Sent;
         const auto byteTime = std::chrono::nanoseconds(m_byteTimeNs.load());
         const auto wait = std::clamp(byteTime * std::max(unsent, 1),
@@ -364,20 +415,24 @@ TVaCommWriteThread::Outcome TVaCommWriteThread::waitUntilSent(int &errorCode)
     }
 }
 
-// Removes the n bytes written; reports an empty queue. False when told to stop meanwhile.
-bool TVaCommWriteThread::complete(std::int32_t n)
+bool TVaCommWriteThread::removeSent(std::int32_t n)
 {
-    bool empty;
+    std::lock_guard lock(m_queueLock);
+    m_queue.removeFront(n);
+    return m_queue.count() == 0;
+}
+
+// Reports the queue empty and the line silent. False when told to stop meanwhile; true also when
+// bytes came in at the last moment, which the next turn sends.
+bool TVaCommWriteThread::reportEmpty()
+{
     {
         std::lock_guard lock(m_queueLock);
-        m_queue.removeFront(n);
-        empty = m_queue.count() == 0;
+        if (m_queue.count() > 0)
+            return true;
         // Reset under the queue lock, so that bytes appended right now keep their signal.
-        if (empty)
-            m_dataReady.reset();
+        m_dataReady.reset();
     }
-    if (!empty)
-        return true;
     auto d = std::make_shared<Delivery>();
     d->events = EV_TXEMPTY;
     d->session = m_session;
@@ -389,7 +444,7 @@ bool TVaCommWriteThread::complete(std::int32_t n)
 void TVaCommWriteThread::failed(int errorCode)
 {
     const auto onPurge = [this] { acknowledgePurge(); };
-    if (m_hub.claimDeviceGone()) {
+    if (m_hub.claimDeviceGone(kWriteError, errorCode)) {
         auto d = std::make_shared<Delivery>();
         d->session = m_session;
         d->failure = LineFailure::Write;
@@ -469,7 +524,7 @@ void TVaCommEventThread::run()
         if (portEvents & (EPOLLHUP | EPOLLERR)) {
             // The device has gone: it will never report anything else. Watch only for the stop.
             ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_fd, nullptr);
-            if (m_hub.claimDeviceGone()) {
+            if (m_hub.claimDeviceGone(kReadError, EIO)) {
                 auto d = std::make_shared<Delivery>();
                 d->session = m_session;
                 d->failure = LineFailure::Read;

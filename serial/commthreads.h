@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -103,16 +104,22 @@ public:
     // A new open: a new session number, and its device is not known to be gone.
     std::uint64_t beginSession();
     std::uint64_t session() const { return m_session.load(); }
-    // The first caller in a session to learn that the device has gone gets true and reports it;
-    // everyone after stays quiet.
-    bool claimDeviceGone() { return !m_deviceGone.exchange(true); }
+    // The first caller in a session to learn that the device has gone gets true and reports it
+    // with `message` and `errorCode`, which stay as the failure of every later send; everyone
+    // after stays quiet.
+    bool claimDeviceGone(const char *message, int errorCode);
     bool deviceGone() const { return m_deviceGone.load(); }
+    // The failure the device's going was reported with; only once deviceGone().
+    const char *goneMessage();
+    int goneErrorCode();
 
 private:
     EventFd m_doorbell;
     std::deque<std::shared_ptr<Delivery>> m_queue; // under sync.lock
     std::atomic<std::uint64_t> m_session { 0 };
     std::atomic<bool> m_deviceGone { false };
+    const char *m_goneMessage = nullptr; // under sync.lock
+    int m_goneErrorCode = 0; // under sync.lock
 };
 
 // The write queue's storage: allocated once at open at its full capacity; bytes go in behind
@@ -152,13 +159,50 @@ protected:
     std::thread m_thread;
 };
 
-// The writer: hands everything queued to the port in one piece and reports, through a
-// transmit-empty delivery, the moment the queue has gone out completely: every byte accepted by
-// the driver and the driver's own output queue drained, so "empty" means "on the wire".
+// Where the writer puts its bytes. The component's own is the port's descriptor; a test can
+// stand a line of its own in its place, one that takes its time as a real line does.
+class LineOutput
+{
+public:
+    virtual ~LineOutput() = default;
+    // As ::write on a non-blocking descriptor: bytes taken, or -1 with errno set.
+    virtual long write(const char *bytes, std::size_t n) = 0;
+    // Bytes taken and not yet sent; 0 or the error code.
+    virtual int unsent(int &count) = 0;
+    // Whether the last bit has left the transmitter, where that can be told.
+    virtual bool transmitterIdle() = 0;
+    // What poll() waits on for room; negative when there is nothing to wait on.
+    virtual int pollFd() const = 0;
+};
+
+// The port's descriptor as the writer's line.
+class PortOutput final : public LineOutput
+{
+public:
+    explicit PortOutput(int fd)
+        : m_fd(fd)
+    {
+    }
+    long write(const char *bytes, std::size_t n) override;
+    int unsent(int &count) override;
+    bool transmitterIdle() override;
+    int pollFd() const override { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The writer: hands everything queued to the port and reports, through a transmit-empty
+// delivery, the moment the queue has gone out completely: every byte accepted by the driver and
+// the driver's own output queue drained, so "empty" means "on the wire". Bytes queued while it
+// writes go to the driver right behind the bytes before them; it waits for the line to fall
+// silent only once nothing is queued, so a frame queued byte by byte and its payload leave as
+// one stream.
 class TVaCommWriteThread final : public CommWorker
 {
 public:
-    TVaCommWriteThread(WorkerHub &hub, int fd, std::uint64_t session, std::int32_t capacity);
+    TVaCommWriteThread(WorkerHub &hub, std::unique_ptr<LineOutput> line, std::uint64_t session,
+        std::int32_t capacity);
     ~TVaCommWriteThread() override;
 
     void requestStop() override { m_stop.set(); }
@@ -175,19 +219,21 @@ public:
     void setByteTime(std::chrono::nanoseconds t) { m_byteTimeNs.store(t.count()); }
 
 private:
-    enum class Outcome { Sent, Abandoned, Stopped, Failed };
+    enum class Outcome { Sent, MoreQueued, Abandoned, Stopped, Failed };
     enum class Interrupt { None, Stop, Purge };
 
     void run() override;
     Outcome sendQueued(std::int32_t n, int &errorCode);
     Outcome waitUntilSent(int &errorCode);
-    bool complete(std::int32_t n);
+    // Removes the n bytes handed to the line; true when nothing is left queued.
+    bool removeSent(std::int32_t n);
+    bool reportEmpty();
     Interrupt takeInterrupt();
     void acknowledgePurge();
     void failed(int errorCode);
 
     WorkerHub &m_hub;
-    const int m_fd;
+    const std::unique_ptr<LineOutput> m_line;
     const std::uint64_t m_session;
     EventFd m_wake;
     std::mutex m_queueLock;

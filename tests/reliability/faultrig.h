@@ -187,8 +187,7 @@ public:
     {
         ui.connected = false;
         selectPort();
-        return QTest::qWaitFor([this] { return ui.connected; }, ms)
-            && link.state().commandInProgress == 0;
+        return QTest::qWaitFor([this] { return ui.connected; }, ms);
     }
 
     void writeToFlash()

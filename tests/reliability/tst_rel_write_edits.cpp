@@ -22,6 +22,7 @@ constexpr int kObjectBytes = 8192; // about 0.36 s on the line at 250000 baud
 // The pause after an accepted object, less what the two clocks' readings can differ by.
 constexpr double kAtLeast300ms = 0.29;
 
+const QString kHeld = QStringLiteral("Ждем ответа Тарвикса на предыдущую команду");
 const QString kRefused
     = QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от записи.");
 
@@ -81,9 +82,10 @@ private slots:
 
         rig.writeToFlash();
         // Whether the payload is still in the write queue depends on how soon the writer thread
-        // ran; that the reply has not been taken cannot, as only this thread takes replies.
-        QVERIFY(rig.link.controller().uploadAwaitingReply());
+        // ran; that the reply has not been taken cannot, as only this thread takes replies: the
+        // new write is held.
         rig.writeToFlash();
+        QCOMPARE(rig.ui.status(), kHeld);
 
         const bool refused = lastResult == QLatin1String("refused-capacity");
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
@@ -206,9 +208,11 @@ private slots:
             QCOMPARE(rig.ui.gaugeProgress.last(), rig.ui.gaugeMaximum);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(!rig.ui.gaugeVisible, kWait);
-            // Nothing is left to answer and nothing more goes out.
-            QTRY_COMPARE_WITH_TIMEOUT(int(rig.link.state().commandInProgress), 0, kWait);
-            QVERIFY(!rig.link.pacingTimer().isActive());
+            // Nothing is left to answer: an erase is not held behind anything.
+            rig.link.eraseObjectTable();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                rig.ui.status(), QStringLiteral("Таблица объектов во флэш очищена"), kWait);
+            QVERIFY(!rig.ui.statuses.contains(kHeld));
             QVERIFY(rig.ui.messages.isEmpty());
         }
         QCOMPARE(rig.uploadedNumbers(), sent);

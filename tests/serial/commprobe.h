@@ -25,12 +25,14 @@ public:
             ++txEmpty;
             emit txEmptied();
         };
+        comm.OnDeviceGone = [this] { ++deviceGone; };
         ormelin::setFailureHandler([this](const QString &text) { failures << text; });
     }
     ~CommProbe() override { ormelin::setFailureHandler({}); }
 
     QList<int> rxCounts;
     int txEmpty = 0;
+    int deviceGone = 0;
     QStringList failures;
 
 signals:

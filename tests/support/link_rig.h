@@ -81,8 +81,7 @@ public:
     {
         if (!start(simArgs))
             return false;
-        return QTest::qWaitFor([this] { return ui.connected; }, 5000)
-            && link.state().commandInProgress == 0;
+        return QTest::qWaitFor([this] { return ui.connected; }, 5000);
     }
 
     // A file of the rig's own directory with these bytes; its path.

@@ -1,0 +1,257 @@
+// The link driven through a scripted port: transmit-empty, replies and the device's going come
+// exactly when the test says, so that the order of events decides what is seen, not the speed of
+// a pseudo-terminal. A pseudo-terminal reports transmit-empty as soon as the bytes are queued;
+// here the line can stay busy for as long as the test likes.
+#include "fakeoperator.h"
+#include "link/devicelink.h"
+#include "objlist/objectlist.h"
+#include "scriptedport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace ormelin;
+
+namespace {
+
+constexpr int kWait = 5000;
+const QString kHeld = QStringLiteral("Ждем ответа Тарвикса на предыдущую команду");
+const QString kRefused
+    = QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от записи.");
+const QString kCompleted = QStringLiteral("Передача успешно завершена. Передано 0 кБайт.");
+
+// The frames the link queued, by kind, with each upload's payload skipped.
+QStringList frameKinds(const QByteArray &sent)
+{
+    QStringList out;
+    qsizetype i = 0;
+    const auto at = [&](qsizetype k) { return k < sent.size() ? uint8_t(sent[k]) : 0; };
+    while (i < sent.size()) {
+        if (at(i) == 0xAA && at(i + 1) == 0xAA) {
+            switch (at(i + 2)) {
+            case 0x0B:
+                out << QStringLiteral("check");
+                i += 4;
+                continue;
+            case 0xD5:
+                out << QStringLiteral("erase");
+                i += 19;
+                continue;
+            case 0x58:
+                out << QStringLiteral("script");
+                i += 9 + (at(i + 5) | at(i + 6) << 8 | at(i + 7) << 16);
+                continue;
+            default:
+                break;
+            }
+        } else if (at(i) == 0xAA && at(i + 1) == 0x00) {
+            out << QStringLiteral("filler");
+            i += 12;
+            continue;
+        }
+        out << QStringLiteral("?");
+        break;
+    }
+    return out;
+}
+
+QByteArray reply(const char *hex)
+{
+    QByteArray bytes = QByteArray::fromHex(hex);
+    bytes.resize(10, '\0');
+    return bytes;
+}
+
+struct Rig
+{
+    Rig()
+    {
+        setFailureHandler([this](const QString &text) { failures << text; });
+        QFile f(dir.filePath(QStringLiteral("7.scr")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write("run");
+        list.setRowCount(2);
+        list.setCell(1, ColNumber, QStringLiteral("7"));
+        list.setCell(1, ColType, objectTypeTexts().at(TypeScript));
+        list.setCell(1, ColFile, f.fileName());
+        port.failingDevice = QStringLiteral("ttyMissing");
+        link.selectPort(QStringLiteral("ttyA"));
+    }
+    ~Rig() { setFailureHandler({}); }
+
+    QStringList frames() const { return frameKinds(port.sent); }
+    int count(const QString &kind) const { return int(frames().count(kind)); }
+
+    QTemporaryDir dir;
+    ScriptedPort port;
+    FakeOperator ui;
+    ObjectList list;
+    DeviceLink link { port, list, ui };
+    QStringList failures;
+};
+
+} // namespace
+
+class TestLinkScripted : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The response timer of an upload starts when the line has fallen silent, however long the
+    // payload takes, not when it was queued.
+    void responseTimerCountsFromTransmitEmpty()
+    {
+        Rig rig;
+        rig.port.receive(reply("ff4001f000"));
+        QVERIFY(rig.ui.connected);
+        guarded([&] { rig.link.writeToFlash(); });
+        QCOMPARE(rig.frames(), QStringList({ "check", "script" }));
+
+        // The payload still on the line: no filler however long it takes.
+        QVERIFY(!QTest::qWaitFor([&] { return rig.count(QStringLiteral("filler")) > 0; }, 900));
+        QElapsedTimer sinceSilent;
+        sinceSilent.start();
+        rig.port.transmitEmpty();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("filler")), 1, kWait);
+        QVERIFY2(sinceSilent.elapsed() >= 295, qPrintable(QString::number(sinceSilent.elapsed())));
+
+        // The filler's own transmit-empty starts the next count; the reply ends the wait.
+        rig.port.transmitEmpty();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("filler")), 2, kWait);
+        rig.port.receive(reply("ff0000"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { kCompleted }, kWait);
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // Commands started while a reply is awaited wait for it, one at a time, and every reply is
+    // judged for the command it answers. Steps: a button ("write", "erase", "check"), a port
+    // event ("tx", "lose"), a reply ("check-reply", "ok", "refused", "erased"), "select NAME",
+    // "clear" (the list's only object is cleared), "until KIND" (waits for the next frame of that
+    // kind), "until ended" (waits for the gauge to be hidden).
+    void oneCommandOnTheLine_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("frames");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("status"); // the last one; empty: not looked at
+        QTest::addColumn<bool>("heldSaid");
+
+        QTest::newRow("write behind an unanswered check, object refused")
+            << QStringList { "write", "check-reply", "tx", "refused" }
+            << QStringList { "check", "script" } << QStringList { kRefused }
+            << "Передаем объект 7" << true;
+        QTest::newRow("write behind an unanswered check, object accepted")
+            << QStringList { "write", "check-reply", "tx", "ok", "until ended" }
+            << QStringList { "check", "script" } << QStringList { kCompleted } << "" << true;
+        QTest::newRow("write behind an unanswered erase")
+            << QStringList { "check-reply", "erase", "write", "erased", "tx", "ok", "until ended" }
+            << QStringList { "check", "erase", "script" } << QStringList { kCompleted } << ""
+            << true;
+        // Past its filler a check waits without limit; with a write held behind it, its next
+        // expiry ends the wait.
+        QTest::newRow("check never answered")
+            << QStringList { "write", "until filler", "until script", "tx", "ok", "until ended" }
+            << QStringList { "check", "filler", "script" } << QStringList { kCompleted } << ""
+            << true;
+        QTest::newRow("write, write again, erase, all while an object is unanswered")
+            << QStringList { "check-reply", "write", "write", "erase", "tx", "ok", "tx", "ok",
+                   "erased", "until ended" }
+            << QStringList { "check", "script", "script", "erase" } << QStringList { kCompleted }
+            << "" << true;
+        QTest::newRow("erase pressed in the pause between objects")
+            << QStringList { "check-reply", "write", "tx", "ok", "erase", "erased", "until ended" }
+            << QStringList { "check", "script", "erase" } << QStringList { kCompleted } << ""
+            << false;
+        QTest::newRow("held write dropped when the port changes")
+            << QStringList { "write", "select ttyB" } << QStringList { "check", "check" }
+            << QStringList() << "Отменено из-за смены порта: запись во флэш" << true;
+        QTest::newRow("held write dropped when the device goes")
+            << QStringList { "write", "lose" } << QStringList { "check" } << QStringList()
+            << "Связь с портом ttyA потеряна. Отменено: запись во флэш" << true;
+        QTest::newRow("write in its pause, then a port that does not open, then write")
+            << QStringList { "check-reply", "write", "tx", "ok", "select ttyMissing", "write" }
+            << QStringList { "check", "script" } << QStringList()
+            << "Порт для связи не открыт. Передача невозможна" << false;
+        QTest::newRow("write again in the pause of a write whose list was cleared")
+            << QStringList { "check-reply", "write", "tx", "ok", "clear", "write" }
+            << QStringList { "check", "script" } << QStringList() << "Список пуст" << false;
+        QTest::newRow("device gone in the pause between objects")
+            << QStringList { "check-reply", "write", "tx", "ok", "lose" }
+            << QStringList { "check", "script" } << QStringList()
+            << "Связь с портом ttyA потеряна. Отменено: запись во флэш" << false;
+    }
+    void oneCommandOnTheLine()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, frames);
+        QFETCH(QStringList, messages);
+        QFETCH(QString, status);
+        QFETCH(bool, heldSaid);
+        Rig rig;
+        for (const QString &step : steps) {
+            if (step == QLatin1String("write"))
+                guarded([&] { rig.link.writeToFlash(); });
+            else if (step == QLatin1String("erase"))
+                guarded([&] { rig.link.eraseObjectTable(); });
+            else if (step == QLatin1String("check"))
+                guarded([&] { rig.link.connectionCheck(); });
+            else if (step == QLatin1String("tx"))
+                rig.port.transmitEmpty();
+            else if (step == QLatin1String("lose"))
+                rig.port.loseDevice();
+            else if (step == QLatin1String("check-reply"))
+                rig.port.receive(reply("ff4001f000"));
+            else if (step == QLatin1String("ok"))
+                rig.port.receive(reply("ff0000"));
+            else if (step == QLatin1String("refused"))
+                rig.port.receive(reply("ffffff"));
+            else if (step == QLatin1String("erased"))
+                rig.port.receive(reply("ffaa"));
+            else if (step.startsWith(QLatin1String("select ")))
+                guarded([&] { rig.link.selectPort(step.section(QLatin1Char(' '), 1)); });
+            else if (step == QLatin1String("clear"))
+                rig.list.setCell(1, ColNumber, QString());
+            else if (step == QLatin1String("until ended"))
+                QTRY_VERIFY_WITH_TIMEOUT(!rig.ui.gaugeVisible, kWait);
+            else if (step.startsWith(QLatin1String("until "))) {
+                const QString kind = step.section(QLatin1Char(' '), 1);
+                const int before = rig.count(kind);
+                QTRY_COMPARE_WITH_TIMEOUT(rig.count(kind), before + 1, kWait);
+            } else
+                QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        }
+        QCOMPARE(rig.frames(), frames);
+        QCOMPARE(rig.ui.messages, messages);
+        if (!status.isEmpty())
+            QCOMPARE(rig.ui.status(), status);
+        QCOMPARE(rig.ui.statuses.contains(kHeld), heldSaid);
+        QVERIFY(!rig.ui.gaugeVisible);
+        QVERIFY(rig.failures.isEmpty());
+    }
+
+    // Once the device has gone, every send fails loudly with the port's failure, and a write
+    // pressed then does not leave the gauge shown.
+    void sendsFailOnceTheDeviceHasGone()
+    {
+        Rig rig;
+        rig.port.receive(reply("ff4001f000"));
+        rig.port.loseDevice();
+        QVERIFY(!rig.ui.connected);
+        for (const auto &press : { std::function<void()>([&] { rig.link.writeToFlash(); }),
+                 std::function<void()>([&] { rig.link.eraseObjectTable(); }),
+                 std::function<void()>([&] { rig.link.connectionCheck(); }) })
+            guarded(press);
+        QCOMPARE(rig.failures, QStringList(3, QStringLiteral("Write error (5), Input/output error")));
+        QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
+
+        // Chosen again, the port is back.
+        rig.link.selectPort(QStringLiteral("ttyA"));
+        rig.port.receive(reply("ff4001f000"));
+        QVERIFY(rig.ui.connected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkScripted)
+#include "tst_link_scripted.moc"
