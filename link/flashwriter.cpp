@@ -1,8 +1,8 @@
 #include "link/flashwriter.h"
 
+#include "common/failure.h"
 #include "common/numparse.h"
 #include "common/operatorui.h"
-#include "common/failure.h"
 #include "link/commport.h"
 #include "link/protocol.h"
 #include "objlist/objectlist.h"
@@ -29,15 +29,14 @@ FlashWriter::FlashWriter(
     , m_controller(controller)
 {
     connect(&m_controller, &LinkController::uploadSettled, this, &FlashWriter::onUploadSettled);
-    connect(&m_controller, &LinkController::lineReset, this,
-        [this](bool, QStringList *cancelled) {
-            if (!m_running)
-                return;
-            const QString name = QStringLiteral("запись во флэш");
-            if (cancelled && !cancelled->contains(name))
-                *cancelled << name;
-            end(false);
-        });
+    connect(&m_controller, &LinkController::lineReset, this, [this](bool, QStringList *cancelled) {
+        if (!m_running)
+            return;
+        const QString name = QStringLiteral("запись во флэш");
+        if (cancelled && !cancelled->contains(name))
+            *cancelled << name;
+        end(false);
+    });
     // A failure inside the timer's handler is reported and leaves the timer as it was.
     connect(&m_pacingTimer, &NonRestartingTimer::expired, this,
         [this] { guarded([this] { onPacingExpiry(); }); });

@@ -121,8 +121,8 @@ void LinkController::onDeviceGone()
     m_lossTold = true;
     const QStringList cancelled = reset(true);
     m_ui.setConnected(false);
-    QString status = QStringLiteral("Связь с портом ") + m_port.DeviceName()
-        + QStringLiteral(" потеряна");
+    QString status
+        = QStringLiteral("Связь с портом ") + m_port.DeviceName() + QStringLiteral(" потеряна");
     if (!cancelled.isEmpty())
         status += QStringLiteral(". Отменено: ") + cancelled.join(u", ");
     m_ui.setStatus(status);

@@ -230,8 +230,8 @@ bool PortOutput::transmitterIdle()
 
 // ---- TVaCommWriteThread ----
 
-TVaCommWriteThread::TVaCommWriteThread(WorkerHub &hub, std::unique_ptr<LineOutput> line,
-    std::uint64_t session, std::int32_t capacity)
+TVaCommWriteThread::TVaCommWriteThread(
+    WorkerHub &hub, std::unique_ptr<LineOutput> line, std::uint64_t session, std::int32_t capacity)
     : m_hub(hub)
     , m_line(std::move(line))
     , m_session(session)

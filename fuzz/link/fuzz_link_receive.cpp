@@ -129,10 +129,7 @@ struct Model
     bool gaugeVisible = false;
     std::vector<int> frames;
 
-    bool awaiting() const
-    {
-        return command == 0x0B || command == 0xD5 || command == 0x58;
-    }
+    bool awaiting() const { return command == 0x0B || command == 0xD5 || command == 0x58; }
     void run(Press p)
     {
         held.clear();
@@ -363,8 +360,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
         // What the handler will read: the announced bytes, or all there are.
         const int64_t toRead = std::min(announced, waiting);
-        const std::vector<uint8_t> batch(
-            l.port.waiting.begin(), l.port.waiting.begin() + toRead);
+        const std::vector<uint8_t> batch(l.port.waiting.begin(), l.port.waiting.begin() + toRead);
         // Past the buffer's room the link drops bytes of its own choosing: the model stops
         // there until the buffer is known to be empty again.
         if (int64_t(m.held.size()) + toRead > ReplyBuffer::kCapacity)

@@ -919,8 +919,8 @@ private slots:
         QCOMPARE(failure.caption, QStringLiteral("Ормелин"));
         QVERIFY(failure.hasIcon);
         QVERIFY(failure.plainText);
-        // The write stops where it stood, gauge left shown; nothing was sent.
-        QVERIFY(child<QWidget>(&w, "ProgrBar")->isVisible());
+        // The write ends there, the gauge hidden; nothing was sent.
+        QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
         QVERIFY(sim.log("payload").isEmpty());
 
         // The program goes on.

@@ -140,8 +140,8 @@ private slots:
 
         QTest::newRow("write behind an unanswered check, object refused")
             << QStringList { "write", "check-reply", "tx", "refused" }
-            << QStringList { "check", "script" } << QStringList { kRefused }
-            << "Передаем объект 7" << true;
+            << QStringList { "check", "script" } << QStringList { kRefused } << "Передаем объект 7"
+            << true;
         QTest::newRow("write behind an unanswered check, object accepted")
             << QStringList { "write", "check-reply", "tx", "ok", "until ended" }
             << QStringList { "check", "script" } << QStringList { kCompleted } << "" << true;
@@ -243,7 +243,8 @@ private slots:
                  std::function<void()>([&] { rig.link.eraseObjectTable(); }),
                  std::function<void()>([&] { rig.link.connectionCheck(); }) })
             guarded(press);
-        QCOMPARE(rig.failures, QStringList(3, QStringLiteral("Write error (5), Input/output error")));
+        QCOMPARE(
+            rig.failures, QStringList(3, QStringLiteral("Write error (5), Input/output error")));
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
 
         // Chosen again, the port is back.

@@ -25,6 +25,7 @@ constexpr double kIdleCpuBound = 0.2;
 
 const QString kNoAnswer = QStringLiteral("Нет ответа от Тарвикса");
 const QString kLost = QStringLiteral("Связь с портом %1 потеряна");
+const QString kLostMidWrite = QStringLiteral("Связь с портом %1 потеряна. Отменено: запись во флэш");
 
 // What a port whose far end has gone answers, whichever worker learns it first.
 bool isHangUpFailure(const QString &text)
@@ -87,7 +88,7 @@ private slots:
         const qint64 endedAfter = sinceKill.elapsed();
         QCOMPARE(rig.failures.size(), 1);
         QVERIFY2(isHangUpFailure(rig.failures.first()), qPrintable(rig.failures.first()));
-        QCOMPARE(rig.ui.status(), kLost.arg(rig.portPath()));
+        QCOMPARE(rig.ui.status(), kLostMidWrite.arg(rig.portPath()));
         QVERIFY(!rig.ui.connected);
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QVERIFY2(endedAfter < 1000, qPrintable(QString::number(endedAfter)));
@@ -97,7 +98,7 @@ private slots:
         // Told once while nobody asked for anything.
         QCOMPARE(rig.failures.size(), 1);
         QVERIFY(rig.ui.messages.isEmpty());
-        QCOMPARE(rig.ui.status(), kLost.arg(rig.portPath()));
+        QCOMPARE(rig.ui.status(), kLostMidWrite.arg(rig.portPath()));
 
         // Write pressed again on the dead line fails at once with the same failure, and does not
         // leave the gauge shown.

@@ -110,7 +110,10 @@ private slots:
         const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
         QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
         QCOMPARE(boxes.seen.size(), 1);
-        QCOMPARE(w.statusText(), QStringLiteral("Передаем объект 1000"));
+        // The write ended with the loss: the lost port named, the gauge hidden.
+        QCOMPARE(w.statusText(),
+            QStringLiteral("Связь с портом %1 потеряна. Отменено: запись во флэш").arg(portPath));
+        QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
         QCOMPARE(w.objectList().rowCount(), 2);
         QCOMPARE(w.objectList().cell(1, ColNumber), QStringLiteral("1000"));
 

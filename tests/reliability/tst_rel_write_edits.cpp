@@ -9,6 +9,7 @@
 #include "objlist/listeditor.h"
 #include "objlist/listfile.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace ormelin;
@@ -105,6 +106,78 @@ private slots:
         QVERIFY(!rig.ui.gaugeVisible);
         QVERIFY(rig.failures.isEmpty());
         QCOMPARE(rig.ui.messages.size(), 1);
+    }
+
+    // Buttons pressed while the controller has not yet answered the command before: each reply
+    // is judged for the command it answers, no press is lost, and the gauge does not stay shown.
+    void pressesWhileAReplyIsAwaited_data()
+    {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("presses");
+        QTest::addColumn<QString>("outcome"); // the one message, or the last status
+        QTest::addColumn<QList<int>>("sent");
+        QTest::newRow("write right behind a late check reply")
+            << QStringList { "--delay", "200" } << "write" << completion(1) << QList<int> { 1 };
+        QTest::newRow("write right behind a late check reply, write-protected")
+            << QStringList { "--delay", "200", "--protect" } << "write" << kRefused
+            << QList<int> { 1 };
+        QTest::newRow("write, write 100 ms later, erase 50 ms later")
+            << QStringList { "--delay", "300" } << "write write erase" << completion(1)
+            << QList<int> { 1, 1 };
+        QTest::newRow("write again in the pause, list cleared")
+            << QStringList() << "write clear" << QStringLiteral("Список пуст") << QList<int> { 1 };
+    }
+    void pressesWhileAReplyIsAwaited()
+    {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, presses);
+        QFETCH(QString, outcome);
+        QFETCH(QList<int>, sent);
+        FaultRig rig;
+        QVERIFY(rig.startSim(simArgs));
+        rig.setRow(
+            1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), pattern(700, 1)));
+        QElapsedTimer clock;
+        const auto waitUntil = [&](qint64 ms) {
+            QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() >= ms; }, 5000));
+        };
+        if (presses == QLatin1String("write")) {
+            // Pressed as soon as the port is chosen: the check's reply is still 200 ms away.
+            rig.selectPort();
+            rig.writeToFlash();
+            QCOMPARE(rig.ui.status(), kHeld);
+        } else {
+            QVERIFY(rig.connect());
+            rig.writeToFlash();
+            clock.start();
+        }
+        if (presses == QLatin1String("write write erase")) {
+            waitUntil(100);
+            rig.writeToFlash();
+            QCOMPARE(rig.ui.status(), kHeld);
+            waitUntil(150);
+            rig.link.eraseObjectTable();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                rig.ui.statuses.contains(QStringLiteral("Таблица объектов во флэш очищена")),
+                kWait);
+        } else if (presses == QLatin1String("write clear")) {
+            // In the pause after the accepted object.
+            QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("reply")).size(), 2, kWait);
+            clock.start();
+            waitUntil(100);
+            rig.list.setCell(1, ColNumber, QString());
+            rig.writeToFlash();
+        }
+        if (outcome == kRefused || outcome.startsWith(QStringLiteral("Передача"))) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { outcome }, kWait);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), outcome, kWait);
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.ui.gaugeVisible, kWait);
+        QCOMPARE(rig.uploadedNumbers(), sent);
+        QCOMPARE(payloadResults(*rig.sim).size(), sent.size());
+        QVERIFY(rig.failures.isEmpty());
     }
 
     // Pressed again and again while the first object is unanswered: one new write, not one per

@@ -45,7 +45,8 @@ public:
     void Open() override
     {
         if (m_name == failingDevice)
-            throw ormelin::EVaCommError(QStringLiteral("Specified device not found (%1).").arg(m_name));
+            throw ormelin::EVaCommError(
+                QStringLiteral("Specified device not found (%1).").arg(m_name));
         m_open = true;
         gone = false;
     }
