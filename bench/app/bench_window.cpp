@@ -79,7 +79,6 @@ int main(int argc, char *argv[])
     for (int i = 1; i + 1 < argc; ++i)
         if (QByteArray(argv[i]) == "--baud")
             baud = QString::fromLatin1(argv[i + 1]);
-    qputenv("ORMELIN_SIM", ORMELIN_SIM_PATH);
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());

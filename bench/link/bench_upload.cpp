@@ -168,8 +168,6 @@ bool runUntilDone(BenchOperator &ui, double seconds)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (SimProcess::program().isEmpty())
-        qputenv("ORMELIN_SIM", TARVIKS_SIM);
 
     QTemporaryDir dir;
     QRandomGenerator random(20240601);

@@ -8,6 +8,7 @@
 //         CPU time / wall time of this process during the transfer      (target <= 0.03)
 // It measures and prints; it does not judge.
 #include "eventwait.h"
+#include "simpath.h"
 #include "serial/vacomm.h"
 #include "tools/simcore.h"
 
@@ -50,9 +51,7 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        const QByteArray program = qEnvironmentVariableIsSet("ORMELIN_SIM")
-            ? qgetenv("ORMELIN_SIM")
-            : QByteArray(TARVIKS_SIM);
+        const QByteArray program = simulatorPath();
         const QByteArray log = logPath.toLocal8Bit();
         const QByteArray baud = QByteArray::number(kBaud);
         char *argv[] = { const_cast<char *>(program.constData()), const_cast<char *>("--baud"),

@@ -52,7 +52,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         program.setProcessEnvironment(env);
-        program.setProgram(qEnvironmentVariable("ORMELIN_BIN"));
+        program.setProgram(QStringLiteral(ORMELIN_BIN));
         program.setArguments({ "--port", dir.filePath(QStringLiteral("no-port")) });
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start();
@@ -87,7 +87,7 @@ private slots:
         for (const char *display : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
             env.remove(QString::fromLatin1(display));
         program.setProcessEnvironment(env);
-        program.start(qEnvironmentVariable("ORMELIN_BIN"), { argument });
+        program.start(QStringLiteral(ORMELIN_BIN), { argument });
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitCode(), exitCode);
         const QString out = QString::fromUtf8(

@@ -1,10 +1,12 @@
 #pragma once
 // Test helpers around the controller simulator:
-//  - SimProcess runs tarviks-sim (the path comes from ORMELIN_SIM, which the test registration
-//    sets) with a log and a dump directory in a temporary directory of its own, and reads both;
+//  - SimProcess runs tarviks-sim (found through simpath.h) with a log and a dump directory in a
+//    temporary directory of its own, and reads both;
 //  - PtyClient opens the simulator's port the plain way (raw termios, non-blocking) and collects
 //    what arrives, for tests that want the line without the program's serial component.
 // The log and dump formats are described at the top of tools/simcore.h.
+#include "simpath.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -46,17 +48,13 @@ public:
     SimProcess &operator=(const SimProcess &) = delete;
     ~SimProcess() { stop(); }
 
-    static QString program() { return qEnvironmentVariable("ORMELIN_SIM"); }
+    static QString program() { return QFile::decodeName(simulatorPath()); }
 
     // Starts the simulator with `args` plus --log and --dump (unless turned off; and --baud 0
     // unless the arguments name a rate), and waits for the port line. False, with the reason in
     // error(), on failure.
     bool start(QStringList args = {})
     {
-        if (program().isEmpty()) {
-            m_error = QStringLiteral("ORMELIN_SIM is not set");
-            return false;
-        }
         if (!m_dir.isValid()) {
             m_error = QStringLiteral("no temporary directory");
             return false;
