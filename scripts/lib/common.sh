@@ -11,6 +11,7 @@ ORMELIN_PACKAGES=(
   libjpeg62-turbo-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core
+  clang-format-14
 )
 
 # Installs whatever of the listed packages is missing. As root it runs apt-get; otherwise it
@@ -36,9 +37,12 @@ ormelin_install() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# ormelin_build <dir> [cmake options...]: configure (once) and build.
+# ormelin_build <preset> [targets...]: configure through the preset of CMakePresets.json, which
+# holds every build setting, and build into build/<preset> (everything, or just the targets).
 ormelin_build() {
-  local dir=$1; shift
-  cmake -S "$ORMELIN_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  local preset=$1; shift
+  (cd "$ORMELIN_ROOT" && cmake --preset "$preset" >/dev/null)
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  (cd "$ORMELIN_ROOT" && cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}")
 }
