@@ -329,17 +329,26 @@ private slots:
         QCOMPARE(sim.object(1)->bytes.size(), size_t(15));
     }
 
+    // A wrong text is no erase: nothing happens, nothing is answered.
     void erase_data()
     {
         QTest::addColumn<bool>("protect");
+        QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("erased") << false << "ffaa0000000000000000";
-        QTest::newRow("protected") << true << "ffff0000000000000000";
+        QTest::addColumn<int>("left");
+        QTest::newRow("erased") << false << QByteArray(kEraseFrame) << "ffaa0000000000000000" << 0;
+        QTest::newRow("protected")
+            << true << QByteArray(kEraseFrame) << "ffff0000000000000000" << 0;
+        QTest::newRow("wrong text")
+            << false << QByteArray("aa aa d5 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 d5")
+            << QString() << 1;
     }
     void erase()
     {
         QFETCH(bool, protect);
+        QFETCH(QByteArray, frame);
         QFETCH(QString, reply);
+        QFETCH(int, left);
         SimConfig config;
         config.writeProtected = protect;
         Simulator sim(config);
@@ -347,12 +356,12 @@ private slots:
             feedAll(sim, scriptUpload(4, bytes("01 02")));
             QCOMPARE(sim.objectCount(), 1);
         }
-        const auto events = feedAll(sim, bytes(kEraseFrame));
+        const auto events = feedAll(sim, bytes(frame.constData()));
         QCOMPARE(events.size(), size_t(1));
         QCOMPARE(hex(events[0].reply), reply);
-        QCOMPARE(events[0].tableCleared, !protect);
-        QCOMPARE(sim.objectCount(), 0);
-        QCOMPARE(sim.storedBytes(), 0u);
+        QCOMPARE(events[0].tableCleared, !reply.isEmpty() && !protect);
+        QCOMPARE(sim.objectCount(), left);
+        QCOMPARE(sim.storedBytes(), left ? 2u : 0u);
     }
 
     // An object stored and erased within one batch is still there for whoever handles the
@@ -368,19 +377,6 @@ private slots:
         QCOMPARE(hex(events[1].object->bytes), QStringLiteral("0102"));
         QVERIFY(events[2].tableCleared);
         QCOMPARE(sim.object(4), nullptr);
-    }
-
-    void eraseRefusedKeepsTable()
-    {
-        SimConfig config;
-        Simulator sim(config);
-        feedAll(sim, scriptUpload(4, bytes("01 02")));
-        QCOMPARE(sim.objectCount(), 1);
-        // Wrong text: nothing happens, nothing is answered.
-        auto events
-            = feedAll(sim, bytes("aa aa d5 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 d5"));
-        QVERIFY(events.back().reply.empty());
-        QCOMPARE(sim.objectCount(), 1);
     }
 
     void outputReportsStoredObject()

@@ -61,8 +61,8 @@ class TestTarviksSim : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM must name the simulator");
-        QVERIFY(QFileInfo(SimProcess::program()).isExecutable());
+        QVERIFY2(
+            QFileInfo(SimProcess::program()).isExecutable(), qPrintable(SimProcess::program()));
     }
 
     void portLineAndLineSettings()
@@ -83,29 +83,73 @@ private slots:
         QCOMPARE(sim.stop(), 0);
     }
 
-    void connectionCheck_data()
+    // One request and the answer it gets, and the least time from an event in the log to the
+    // next: the answer's own shape, its delay, its pieces, and the pace at which the request is
+    // read.
+    void answer_data()
     {
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("plain") << QStringList() << h("ff 40 01 f0 00 00 00 00 00 00");
-        QTest::newRow("shifted") << QStringList { "--shifted" }
-                                 << h("ff ff 40 01 f0 00 00 00 00 00");
+        QTest::addColumn<QString>("frame"); // how the log names the request
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<double>("atLeast"); // seconds from the first to the second
+
+        const QByteArray check = h("aa aa 0b 0b");
+        const QByteArray plain = h("ff 40 01 f0 00 00 00 00 00 00");
+        const QString checked = QStringLiteral("frame connection-check hex=aaaa0b0b");
+        const QString frame = QStringLiteral("frame");
+        const QString reply = QStringLiteral("reply");
+        QTest::newRow("plain") << QStringList() << check << plain << checked << frame << reply
+                               << 0.0;
+        QTest::newRow("shifted") << QStringList { "--shifted" } << check
+                                 << h("ff ff 40 01 f0 00 00 00 00 00") << checked << frame << reply
+                                 << 0.0;
         QTest::newRow("resolution")
-            << QStringList { "--resolution", "480x272" } << h("ff e0 01 10 01 00 00 00 00 00");
+            << QStringList { "--resolution", "480x272" } << check
+            << h("ff e0 01 10 01 00 00 00 00 00") << checked << frame << reply << 0.0;
+        CaptureSink erase;
+        ormelin::proto::sendEraseObjects(erase);
+        QTest::newRow("erase protected")
+            << QStringList { "--protect" } << erase.bytes() << h("ff ff 00 00 00 00 00 00 00 00")
+            << QStringLiteral("frame erase") << frame << reply << 0.0;
+        // Five pieces of two bytes, 3 ms apart: the last leaves at least four gaps after the
+        // frame, and the client still gets the answer whole and in order.
+        QTest::newRow("chunk") << QStringList { "--chunk", "2" } << check << plain << checked
+                               << frame << reply << 0.012;
+        QTest::newRow("delay") << QStringList { "--delay", "100-120", "--seed", "7" } << check
+                               << plain << checked << frame << reply << 0.100;
+        // 2750 bytes at 250000 baud take 121 ms on the line; the frame's 9 bytes and at most
+        // 20 ms of the rest may be read at once after a pause.
+        QTest::newRow("paced reading")
+            << QStringList { "--baud", "250000" } << scriptUpload(1, QByteArray(2750 - 9, '\x5a'))
+            << h("ff 00 00 00 00 00 00 00 00 00") << QStringLiteral("frame script-upload number=1")
+            << frame << QStringLiteral("payload") << 0.121 - 0.020 - 0.001;
     }
-    void connectionCheck()
+    void answer()
     {
         QFETCH(QStringList, args);
+        QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
+        QFETCH(QString, frame);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(double, atLeast);
         SimProcess sim;
         PtyClient client;
         QVERIFY(startWith(sim, client, args));
-        QVERIFY(client.write(h("aa aa 0b 0b")));
+        QVERIFY(client.write(request));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), reply.size(), kWait);
         QCOMPARE(client.received.toHex(' '), reply.toHex(' '));
         QTRY_COMPARE_WITH_TIMEOUT(sim.log(QStringLiteral("reply")).size(), 1, kWait);
-        QCOMPARE(sim.log(QStringLiteral("frame")),
-            QStringList { "frame connection-check hex=aaaa0b0b" });
+        const QStringList frames = sim.log(QStringLiteral("frame"));
+        QCOMPARE(frames.size(), 1);
+        QVERIFY2(frames[0].startsWith(frame), qPrintable(frames[0]));
+        QCOMPARE(sim.timedLog(from).size(), 1);
+        QCOMPARE(sim.timedLog(to).size(), 1);
+        const double gap = sim.timedLog(to)[0].first - sim.timedLog(from)[0].first;
+        QVERIFY2(gap >= atLeast, qPrintable(QString::number(gap)));
     }
 
     // A 3 x 2 picture of 16-bit pixels is stored: its bytes, a viewable picture and the table.
@@ -197,18 +241,6 @@ private slots:
             QStringLiteral("# number type code kind width height size crc32\n"));
     }
 
-    void eraseProtected()
-    {
-        SimProcess sim;
-        PtyClient client;
-        QVERIFY(startWith(sim, client, { "--protect" }));
-        CaptureSink frame;
-        ormelin::proto::sendEraseObjects(frame);
-        QVERIFY(client.write(frame.bytes()));
-        QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
-        QCOMPARE(client.received, h("ff ff 00 00 00 00 00 00 00 00"));
-    }
-
     // No answer ever: the filler sent behind the frame is read, and still nothing arrives.
     void silent()
     {
@@ -225,35 +257,6 @@ private slots:
         QVERIFY(!arrived.wait(300));
         QCOMPARE(client.received, QByteArray());
         QVERIFY(sim.log(QStringLiteral("reply")).isEmpty());
-    }
-
-    // The answer goes out in pieces 3 ms apart, so its last byte leaves at least 4 gaps after the
-    // frame for five pieces of two bytes, and the client still gets it whole and in order.
-    void chunk()
-    {
-        SimProcess sim;
-        PtyClient client;
-        QVERIFY(startWith(sim, client, { "--chunk", "2" }));
-        QVERIFY(client.write(h("aa aa 0b 0b")));
-        QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
-        QCOMPARE(client.received, h("ff 40 01 f0 00 00 00 00 00 00"));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.timedLog(QStringLiteral("reply")).size(), 1, kWait);
-        const double sent = sim.timedLog(QStringLiteral("reply"))[0].first;
-        const double read = sim.timedLog(QStringLiteral("frame"))[0].first;
-        QVERIFY2(sent - read >= 0.012, qPrintable(QString::number(sent - read)));
-    }
-
-    void delay()
-    {
-        SimProcess sim;
-        PtyClient client;
-        QVERIFY(startWith(sim, client, { "--delay", "100-120", "--seed", "7" }));
-        QVERIFY(client.write(h("aa aa 0b 0b")));
-        QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.timedLog(QStringLiteral("reply")).size(), 1, kWait);
-        const double sent = sim.timedLog(QStringLiteral("reply"))[0].first;
-        const double read = sim.timedLog(QStringLiteral("frame"))[0].first;
-        QVERIFY2(sent - read >= 0.100, qPrintable(QString::number(sent - read)));
     }
 
     // One to five stray bytes, never FF, in front of the reply; the log names them.
@@ -417,22 +420,6 @@ private slots:
         QVERIFY(client.write(h("aa aa 0b 0b")));
         QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
         QCOMPARE(client.received, h("ff 40 01 f0 00 00 00 00 00 00"));
-    }
-
-    // Reading is paced at the line rate: 2750 bytes at 250000 baud take 121 ms on the line; the
-    // simulator may read at most 20 ms of them at once after a pause.
-    void pacedReading()
-    {
-        SimProcess sim;
-        PtyClient client;
-        QVERIFY(startWith(sim, client, { "--baud", "250000" }));
-        QVERIFY(client.write(scriptUpload(1, QByteArray(2750 - 9, '\x5a'))));
-        QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), 10, kWait);
-        const double frame = sim.timedLog(QStringLiteral("frame"))[0].first;
-        const double payload = sim.timedLog(QStringLiteral("payload"))[0].first;
-        // The frame's 9 bytes may come out of the burst; the rest is paced.
-        QVERIFY2(
-            payload - frame >= 0.121 - 0.020 - 0.001, qPrintable(QString::number(payload - frame)));
     }
 
     void sigtermRemovesLink()
