@@ -1,4 +1,5 @@
 // Linked into every test binary, so that one started by hand behaves as under ctest.
+#include <QByteArray>
 #include <QtGlobal>
 
 namespace {
