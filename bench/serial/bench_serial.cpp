@@ -8,8 +8,8 @@
 //         CPU time / wall time of this process during the transfer      (target <= 0.03)
 // It measures and prints; it does not judge.
 #include "eventwait.h"
-#include "simpath.h"
 #include "serial/vacomm.h"
+#include "simpath.h"
 #include "tools/simcore.h"
 
 #include <QCoreApplication>
@@ -128,7 +128,7 @@ int main(int argc, char **argv)
     const QString logPath = dir.filePath(QStringLiteral("sim.log"));
     Simulator sim;
     if (!sim.start(logPath)) {
-        std::fprintf(stderr, "bench_serial: cannot start %s\n", TARVIKS_SIM);
+        std::fprintf(stderr, "bench_serial: cannot start %s\n", simulatorPath());
         return 1;
     }
     const QString port = sim.port();
