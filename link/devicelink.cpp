@@ -9,7 +9,7 @@ DeviceLink::DeviceLink(CommPort &port, ObjectList &list, OperatorUi &ui, QObject
     , m_controller(port, list, ui)
     , m_writer(port, list, ui, m_controller)
 {
-    connect(&m_writer, &FlashWriter::finished, this, &DeviceLink::writeFinished);
+    passOnNotifications();
 }
 
 DeviceLink::DeviceLink(TVaComm &comm, ObjectList &list, OperatorUi &ui, QObject *parent)
@@ -18,9 +18,18 @@ DeviceLink::DeviceLink(TVaComm &comm, ObjectList &list, OperatorUi &ui, QObject 
     , m_controller(*m_ownPort, list, ui)
     , m_writer(*m_ownPort, list, ui, m_controller)
 {
-    connect(&m_writer, &FlashWriter::finished, this, &DeviceLink::writeFinished);
+    passOnNotifications();
 }
 
 DeviceLink::~DeviceLink() = default;
+
+void DeviceLink::passOnNotifications()
+{
+    connect(&m_writer, &FlashWriter::finished, this, &DeviceLink::writeFinished);
+    connect(&m_writer, &FlashWriter::objectSent, this, &DeviceLink::objectSent);
+    connect(&m_writer, &FlashWriter::objectNotSent, this, &DeviceLink::objectNotSent);
+    connect(&m_controller, &LinkController::uploadSettled, this, &DeviceLink::uploadSettled);
+    connect(&m_controller, &LinkController::eraseAnswered, this, &DeviceLink::eraseAnswered);
+}
 
 } // namespace ormelin

@@ -37,8 +37,16 @@ signals:
     // A write to flash has ended, however it ended; `written` only when every object was
     // accepted and the completion message shown.
     void writeFinished(bool written);
+    // For a caller that follows a write object by object, or wants an erase's outcome: the
+    // flash writer's and the controller's own notifications, passed on.
+    void objectSent(int row, int32_t number, int type, int64_t bytes);
+    void objectNotSent(int row);
+    void uploadSettled(ormelin::UploadVerdict verdict);
+    void eraseAnswered(ormelin::EraseOutcome outcome);
 
 private:
+    void passOnNotifications();
+
     std::unique_ptr<CommPort> m_ownPort;
     LinkController m_controller;
     FlashWriter m_writer;

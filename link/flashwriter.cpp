@@ -79,7 +79,7 @@ void FlashWriter::writeToFlash()
     m_controller.dropHeld(HeldCommand::NextObject);
     if (!m_port.IsOpen()) {
         m_ui.setStatus(kPortNotOpen);
-        end(false);
+        endUnstarted();
         return;
     }
     m_controller.whenLineFree(HeldCommand::WriteToFlash, [this] { start(); });
@@ -90,7 +90,7 @@ void FlashWriter::start()
     m_pacingTimer.stop();
     if (!m_port.IsOpen()) {
         m_ui.setStatus(kPortNotOpen);
-        end(false);
+        endUnstarted();
         return;
     }
     m_currentRow = 1;
@@ -101,7 +101,7 @@ void FlashWriter::start()
     }
     if (m_objectsRemaining == 0) {
         m_ui.setStatus(QStringLiteral("Список пуст"));
-        end(false);
+        endUnstarted();
         return;
     }
     m_gaugeMaximum = m_objectsRemaining;
@@ -112,6 +112,15 @@ void FlashWriter::start()
     m_totalSent = 0;
     m_started.start();
     uploadStep();
+}
+
+void FlashWriter::endUnstarted()
+{
+    // Whoever waits for the write's end hears of a write that never started as well.
+    if (m_running)
+        end(false);
+    else
+        emit finished(false);
 }
 
 void FlashWriter::end(bool written)
@@ -162,6 +171,7 @@ void FlashWriter::uploadStep()
     try {
         sendRow();
     } catch (...) {
+        emit objectNotSent(m_currentRow);
         m_controller.abandonUpload();
         end(false);
         throw;
@@ -201,6 +211,7 @@ void FlashWriter::sendRow()
     const auto number = parseNumber(m_list.cell(row, ColNumber));
     if (!number) {
         m_ui.showMessage(QStringLiteral("Ошибка в поле \"Номер объекта\""));
+        emit objectNotSent(row);
         end(false);
         return;
     }
@@ -208,12 +219,14 @@ void FlashWriter::sendRow()
     const int type = lookupObjectType(typeText);
     if (type < 0) {
         m_ui.showMessage(QStringLiteral("Неизвестный тип объекта: ") + typeText);
+        emit objectNotSent(row);
         end(false);
         return;
     }
 
     m_errorFlag = false;
     const QString path = m_list.cell(row, ColFile);
+    const int64_t sentBefore = m_totalSent;
     switch (type) {
     case 0:
         uploadImage(path, *number, proto::kPictureKindJpeg);
@@ -235,11 +248,13 @@ void FlashWriter::sendRow()
     }
 
     if (m_errorFlag) {
+        emit objectNotSent(row);
         end(false);
         return;
     }
     ++m_currentRow;
     m_ui.setStatus(QStringLiteral("Передаем объект ") + QString::number(*number));
+    emit objectSent(row, *number, type, m_totalSent - sentBefore);
 }
 
 bool FlashWriter::portReady()

@@ -37,6 +37,12 @@ public:
 signals:
     // A write to flash has ended, however it ended; `written` only after the completion message.
     void finished(bool written);
+    // For a caller that follows the write object by object (the command-line writer): an
+    // object's frame and payload are queued and its verdict will come as the controller's
+    // uploadSettled; the write stops at a row without sending it, the operator having been told
+    // why (or the failure that ended the step being on its way to the failure handler).
+    void objectSent(int row, int32_t number, int type, int64_t bytes);
+    void objectNotSent(int row);
 
 private:
     void start();
@@ -47,6 +53,7 @@ private:
     void onPacingExpiry();
     // Hides the gauge, stops the pacing and says so; nothing when no write runs.
     void end(bool written);
+    void endUnstarted();
 
     void uploadImage(const QString &path, int32_t number, uint8_t kind);
     void uploadFont(const QString &path, const QString &widthText, const QString &heightText,

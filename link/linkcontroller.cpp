@@ -332,7 +332,8 @@ void LinkController::onBytesReceived(int32_t count)
     case proto::kEraseObjects:
         if (!m_reply.complete())
             return;
-        switch (eraseOutcome(m_reply)) {
+        const EraseOutcome outcome = eraseOutcome(m_reply);
+        switch (outcome) {
         case EraseOutcome::Refused:
             m_ui.setStatus(QStringLiteral("Удаление не выполнено: флэш защищена от записи"));
             break;
@@ -343,6 +344,7 @@ void LinkController::onBytesReceived(int32_t count)
             break;
         }
         finish();
+        emit eraseAnswered(outcome);
         break;
     default:
         // Output commands read no reply; the bytes stay until the next command clears them.

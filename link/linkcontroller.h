@@ -75,6 +75,8 @@ signals:
     // The reply to an upload has been judged, the link gave up on it, or it was dropped.
     // Emitted once the controller's own handling is done, before any held command runs.
     void uploadSettled(ormelin::UploadVerdict verdict);
+    // The erase's reply has been judged; emitted once the status has been set.
+    void eraseAnswered(ormelin::EraseOutcome outcome);
     // The port is being closed or changed (lost: its device has gone). Whatever runs on it ends
     // now; a receiver that ends something the operator started adds its name to `cancelled`.
     void lineReset(bool lost, QStringList *cancelled);

@@ -1,0 +1,240 @@
+// ormelin-flash writing the same list of 20 objects, about 2 MB, to four tarviks-sim at once,
+// each reading at 250000 baud, 11 bits a byte. It measures how close each port comes to the
+// least time the protocol allows, and what the one process driving all four costs in CPU.
+// It measures and prints; it does not judge.
+//
+//   floor (per port) = wire time of every frame and payload the simulator read
+//                      (bytes x 11 / 250000, sizes from its log)
+//                    + 300 ms pacing after each accepted object
+//                    + the simulator's reply times (last byte read to reply written)
+//   measured         = the port's "seconds" in the report: from the start of its write to the
+//                      completion message
+//   ratio            = measured / floor                              (target <= 1.05)
+//   CPU per port     = the program's user + system time over its wall time, divided by the
+//                      number of ports                               (target <= 0.02)
+#include "eventwait.h"
+#include "link_simprocess.h"
+#include "objlist/listfile.h"
+#include "objlist/objectlist.h"
+#include "payloadpictures.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+using namespace ormelin;
+
+namespace {
+
+constexpr int kPorts = 4;
+constexpr int kBaud = 250000;
+constexpr int kBitsPerByte = 11;
+constexpr double kPacingSeconds = 0.3;
+constexpr int kObjectsPerType = 4;
+constexpr int kTargetPayload = 2000000;
+constexpr int kFontBytes = 40000;
+constexpr int kPictureWidth = 320, kPictureHeight = 240;
+
+QByteArray randomBytes(QRandomGenerator &random, int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(random.bounded(256));
+    return bytes;
+}
+
+QByteArray noiseJpeg(QRandomGenerator &random)
+{
+    QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
+    for (int y = 0; y < kPictureHeight; ++y) {
+        for (int x = 0; x < kPictureWidth; ++x)
+            image.setPixel(x, y, random.generate() | 0xFF000000u);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 70);
+    return bytes;
+}
+
+struct PortFigures
+{
+    double floor = 0;
+    double wire = 0;
+    double replies = 0;
+    int objects = 0;
+    int fillers = 0;
+};
+
+// The port's floor from what its simulator read and answered.
+PortFigures figuresFromLog(const SimProcess &sim)
+{
+    PortFigures f;
+    int64_t wireBytes = 0;
+    double payloadAt = -1;
+    for (const auto &[t, text] : sim.timedLog()) {
+        if (text.startsWith(QLatin1String("frame ")) && text.contains(QLatin1String("-upload "))) {
+            wireBytes += text.section(QStringLiteral("hex="), 1).size() / 2;
+        } else if (text.startsWith(QLatin1String("payload "))) {
+            wireBytes += text.section(QStringLiteral("size="), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
+            payloadAt = t;
+            ++f.objects;
+        } else if (text.startsWith(QLatin1String("reply ")) && payloadAt >= 0) {
+            f.replies += t - payloadAt;
+            payloadAt = -1;
+        } else if (text == QLatin1String("filler")) {
+            ++f.fillers;
+        }
+    }
+    f.wire = double(wireBytes) * kBitsPerByte / kBaud;
+    f.floor = f.wire + kPacingSeconds * f.objects + f.replies;
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+
+    QTemporaryDir dir;
+    QRandomGenerator random(20240601);
+    ObjectList list;
+    int row = 0;
+    int64_t payloadBytes = 0;
+    const auto add = [&](int type, const QString &name, const QByteArray &bytes, int payload) {
+        const QString path = dir.filePath(name);
+        if (!payloadtest::writeFile(path, bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            std::exit(1);
+        }
+        ++row;
+        list.setRowCount(row + 1);
+        list.setCell(row, ColNumber, QString::number(100 + row));
+        list.setCell(row, ColType, objectTypeTexts().at(type));
+        if (type == TypeMicrochipFont || type == TypeMonoFont) {
+            list.setCell(row, ColWidth, QStringLiteral("12"));
+            list.setCell(row, ColHeight, QStringLiteral("16"));
+        }
+        list.setCell(row, ColFile, path);
+        payloadBytes += payload;
+    };
+    QList<QByteArray> jpegs;
+    int fixed = 0;
+    for (int i = 0; i < kObjectsPerType; ++i) {
+        jpegs.append(noiseJpeg(random));
+        fixed += int(jpegs.last().size()) + kPictureWidth * kPictureHeight * 2 + 2 * kFontBytes;
+    }
+    const int scriptBytes = std::max(1000, (kTargetPayload - fixed) / kObjectsPerType);
+    for (int i = 0; i < kObjectsPerType; ++i) {
+        add(TypeJpeg, QStringLiteral("p%1.jpg").arg(i), jpegs[i], int(jpegs[i].size()));
+        payloadtest::BmpLayout bmp;
+        bmp.width = kPictureWidth;
+        bmp.height = kPictureHeight;
+        bmp.pixels = randomBytes(random, kPictureWidth * 3 * kPictureHeight);
+        add(TypeBitmap, QStringLiteral("b%1.bmp").arg(i), payloadtest::buildBmp(bmp),
+            kPictureWidth * kPictureHeight * 2);
+        add(TypeMicrochipFont, QStringLiteral("m%1.fnt").arg(i), randomBytes(random, kFontBytes),
+            kFontBytes);
+        add(TypeMonoFont, QStringLiteral("f%1.fnt").arg(i), randomBytes(random, kFontBytes),
+            kFontBytes);
+        add(TypeScript, QStringLiteral("s%1.scr").arg(i), randomBytes(random, scriptBytes),
+            scriptBytes);
+    }
+    const QString listPath = dir.filePath(QStringLiteral("bench.orm"));
+    if (!listfile::write(listPath, list)) {
+        std::fprintf(stderr, "cannot write the list file\n");
+        return 1;
+    }
+
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    QStringList args;
+    for (int i = 0; i < kPorts; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(SimProcess::Launch::Spawn));
+        sims.back()->setDump(false);
+        if (!sims.back()->start({ QStringLiteral("--baud"), QString::number(kBaud) })) {
+            std::fprintf(stderr, "tarviks-sim: %s\n", qPrintable(sims.back()->error()));
+            return 1;
+        }
+        args << QStringLiteral("--port") << sims.back()->port();
+    }
+    const QString reportPath = dir.filePath(QStringLiteral("report.json"));
+    args << QStringLiteral("--json") << reportPath << listPath;
+    std::printf("bench_flash: %lld payload bytes in %d objects, to %d tarviks-sim at %d baud at "
+                "once\n",
+        static_cast<long long>(payloadBytes), row, kPorts, kBaud);
+    std::fflush(stdout);
+
+    std::vector<QByteArray> storage { QByteArray(ORMELIN_FLASH) };
+    for (const QString &a : args)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char *> argvOut;
+    for (QByteArray &a : storage)
+        argvOut.push_back(a.data());
+    argvOut.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const double wallStart = monotonicSeconds();
+    const int spawned
+        = ::posix_spawn(&pid, argvOut[0], &actions, nullptr, argvOut.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        std::fprintf(stderr, "cannot start %s\n", ORMELIN_FLASH);
+        return 1;
+    }
+    int status = 0;
+    rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    const double wall = monotonicSeconds() - wallStart;
+    const double cpu = double(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6
+        + double(usage.ru_stime.tv_sec) + usage.ru_stime.tv_usec / 1e6;
+    const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
+    QFile reportFile(reportPath);
+    reportFile.open(QIODevice::ReadOnly);
+    const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
+    if (exitCode != 0) {
+        std::printf("ormelin-flash ended with %d\n", exitCode);
+        return 1;
+    }
+
+    double worst = 0;
+    for (const auto &sim : sims) {
+        QJsonObject port;
+        for (const QJsonValue &v : report.value(QStringLiteral("ports")).toArray()) {
+            if (v.toObject().value(QStringLiteral("port")).toString() == sim->port())
+                port = v.toObject();
+        }
+        const PortFigures f = figuresFromLog(*sim);
+        const double measured = port.value(QStringLiteral("seconds")).toDouble();
+        const double ratio = measured / f.floor;
+        worst = std::max(worst, ratio);
+        std::printf("%-12s %2d objects  floor %.3f s (wire %.3f + pacing %.3f + replies %.3f)  "
+                    "measured %.3f s  ratio %.4f  fillers %d\n",
+            qPrintable(sim->port()), f.objects, f.floor, f.wire, kPacingSeconds * f.objects,
+            f.replies, measured, ratio, f.fillers);
+    }
+    const double share = cpu / wall / kPorts;
+    std::printf("worst ratio measured / floor                    %.4f   (target <= 1.05)\n", worst);
+    std::printf("CPU %.3f s / wall %.3f s / %d ports            %.4f   (target <= 0.02)\n", cpu,
+        wall, kPorts, share);
+    std::printf("RESULT flash4_floor_ratio=%.4f\nRESULT flash4_cpu_share=%.4f\n", worst, share);
+    return 0;
+}

@@ -1,0 +1,101 @@
+// ormelin-flash: the list written to the Тарвикс from the command line, one link per port.
+#include "common/failure.h"
+#include "flash/exitcodes.h"
+#include "flash/flashrun.h"
+#include "flash/options.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = { -1, -1 };
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// Ctrl+C, SIGTERM and SIGHUP stop every port through the event loop, never from inside the
+// signal handler.
+void interruptOnSignals(ormelin::flash::FlashRun &run)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &run);
+    QObject::connect(notifier, &QSocketNotifier::activated, &run, [&run] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        ormelin::guarded([&run] { run.interrupt(); });
+    });
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : { SIGTERM, SIGINT, SIGHUP })
+        ::sigaction(sig, &action, nullptr);
+}
+
+int terminalColumns(int fd)
+{
+    winsize size {};
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+bool confirmOnTerminal(const QString &question)
+{
+    std::fputs(question.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer == "yes";
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    using namespace ormelin::flash;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ormelin-flash"));
+
+    const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments());
+    if (parsed.helpAsked) {
+        std::fputs(usageText().toUtf8().constData(), stdout);
+        return ExitWritten;
+    }
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "ormelin-flash: %s\n%s", parsed.error.toUtf8().constData(),
+            "Try 'ormelin-flash --help'.\n");
+        return ExitUsage;
+    }
+
+    Console console;
+    // With the report on standard output, everything else goes to standard error.
+    if (parsed.options.jsonPath == QLatin1String("-"))
+        console.out = stderr;
+    console.terminal = ::isatty(::fileno(console.out)) == 1;
+    console.columns = terminalColumns(::fileno(console.out));
+    if (::isatty(STDIN_FILENO) == 1)
+        console.confirm = confirmOnTerminal;
+    else
+        console.confirm = nullptr;
+
+    FlashRun run(parsed.options, console);
+    interruptOnSignals(run);
+    return run.exec();
+}
