@@ -37,7 +37,7 @@ QString objectLine(const QString &port, const ObjectRecord &record)
 
 QString progressLine(const Progress &p, int columns)
 {
-    constexpr int kBarWidth = 24;
+    constexpr int kBarWidth = 16;
     const double share = p.objectsTotal > 0
         ? std::clamp(double(p.objectsDone) / double(p.objectsTotal), 0.0, 1.0)
         : (p.finished && p.exitCode == 0 ? 1.0 : 0.0);
@@ -52,7 +52,7 @@ QString progressLine(const Progress &p, int columns)
             + minutesSeconds(p.seconds);
     } else {
         if (p.currentNumber >= 0)
-            line += QStringLiteral("  object %1").arg(p.currentNumber);
+            line += QStringLiteral("  obj %1").arg(p.currentNumber);
         line += QStringLiteral("  ") + megabytes(p.bytesDone);
         if (p.seconds > 0)
             line += QStringLiteral("  %1 kB/s")

@@ -90,7 +90,9 @@ PortFigures figuresFromLog(const SimProcess &sim)
         if (text.startsWith(QLatin1String("frame ")) && text.contains(QLatin1String("-upload "))) {
             wireBytes += text.section(QStringLiteral("hex="), 1).size() / 2;
         } else if (text.startsWith(QLatin1String("payload "))) {
-            wireBytes += text.section(QStringLiteral("size="), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
+            wireBytes += text.section(QStringLiteral("size="), 1)
+                             .section(QLatin1Char(' '), 0, 0)
+                             .toLongLong();
             payloadAt = t;
             ++f.objects;
         } else if (text.startsWith(QLatin1String("reply ")) && payloadAt >= 0) {
@@ -191,8 +193,7 @@ int main(int argc, char **argv)
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     const double wallStart = monotonicSeconds();
-    const int spawned
-        = ::posix_spawn(&pid, argvOut[0], &actions, nullptr, argvOut.data(), environ);
+    const int spawned = ::posix_spawn(&pid, argvOut[0], &actions, nullptr, argvOut.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         std::fprintf(stderr, "cannot start %s\n", ORMELIN_FLASH);
@@ -200,8 +201,7 @@ int main(int argc, char **argv)
     }
     int status = 0;
     rusage usage {};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) { }
     const double wall = monotonicSeconds() - wallStart;
     const double cpu = double(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6
         + double(usage.ru_stime.tv_sec) + usage.ru_stime.tv_usec / 1e6;

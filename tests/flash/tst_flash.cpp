@@ -160,8 +160,9 @@ QStringList storedTable(const SimProcess &sim)
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         const QList<QByteArray> f = line.split(' ');
-        rows << QStringLiteral("%1 %2 %3").arg(QString::fromLatin1(f.value(0)),
-            QString::fromLatin1(f.value(1)), QString::fromLatin1(f.value(6)));
+        rows << QStringLiteral("%1 %2 %3")
+                    .arg(QString::fromLatin1(f.value(0)), QString::fromLatin1(f.value(1)),
+                        QString::fromLatin1(f.value(6)));
     }
     return rows;
 }
@@ -225,6 +226,7 @@ private slots:
     void commands_data();
     void commands();
     void interruptClosesEveryPort();
+    void deviceLostEndsOnlyItsPort();
 };
 
 void TstFlash::writesTheWholeList()
@@ -236,9 +238,8 @@ void TstFlash::writesTheWholeList()
     const QString list = fixture.writeList();
     const QString report = reportPath(fixture.dir);
 
-    const Run run = flash({ QStringLiteral("--port"), sim.port(), QStringLiteral("--json"), report,
-                              list },
-        report);
+    const Run run = flash(
+        { QStringLiteral("--port"), sim.port(), QStringLiteral("--json"), report, list }, report);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(storedTable(sim), expectedTable(fixture.objects));
     for (const ListedObject &o : fixture.objects) {
@@ -276,17 +277,17 @@ void TstFlash::writeEndsEarly_data()
     QTest::addColumn<int>("fillers");
     QTest::addColumn<int>("stored"); // objects the simulator holds afterwards
 
-    QTest::newRow("write-protected") << QStringList { QStringLiteral("--protect") } << false << 6
-                                     << QStringLiteral("refused")
-                                     << QStringLiteral("Недостаточно места для записи или замкнута "
-                                                       "перемычка защиты от записи.")
-                                     << 0 << 0;
+    QTest::newRow("write-protected")
+        << QStringList { QStringLiteral("--protect") } << false << 6 << QStringLiteral("refused")
+        << QStringLiteral("Недостаточно места для записи или замкнута "
+                          "перемычка защиты от записи.")
+        << 0 << 0;
     QTest::newRow("silent") << QStringList { QStringLiteral("--silent") } << false << 7
-                            << QStringLiteral("no reply") << QStringLiteral("Нет ответа от Тарвикса")
-                            << 5 << 1;
-    QTest::newRow("object file missing") << QStringList() << true << 4
-                                         << QStringLiteral("file error")
-                                         << QStringLiteral("Ошибка чтения файла ") << 0 << 1;
+                            << QStringLiteral("no reply")
+                            << QStringLiteral("Нет ответа от Тарвикса") << 5 << 1;
+    QTest::newRow("object file missing")
+        << QStringList() << true << 4 << QStringLiteral("file error")
+        << QStringLiteral("Ошибка чтения файла ") << 0 << 1;
 }
 
 void TstFlash::writeEndsEarly()
@@ -313,9 +314,8 @@ void TstFlash::writeEndsEarly()
     const QString list = fixture.writeList();
     const QString report = reportPath(fixture.dir);
 
-    const Run run = flash({ QStringLiteral("--port"), sim.port(), QStringLiteral("--json"), report,
-                              list },
-        report);
+    const Run run = flash(
+        { QStringLiteral("--port"), sim.port(), QStringLiteral("--json"), report, list }, report);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(told), qPrintable(run.err));
     const QJsonObject port = portEntry(run.report, sim.port());
@@ -352,11 +352,11 @@ void TstFlash::refusesToStart_data()
     QTest::newRow("no list") << QStringList { QStringLiteral("--port"), nowhere } << QByteArray()
                              << 2 << QStringLiteral("no list file given");
     QTest::newRow("port does not open")
-        << QStringList { QStringLiteral("--port"), nowhere, QStringLiteral("LIST") }
-        << QByteArray() << 5 << QStringLiteral("Не могу открыть порт ") + nowhere;
+        << QStringList { QStringLiteral("--port"), nowhere, QStringLiteral("LIST") } << QByteArray()
+        << 5 << QStringLiteral("Не могу открыть порт ") + nowhere;
     QTest::newRow("list file missing")
-        << QStringList { QStringLiteral("--port"), nowhere, QStringLiteral("LIST") }
-        << QByteArray() << 3 << QStringLiteral("Ошибка чтения файла ");
+        << QStringList { QStringLiteral("--port"), nowhere, QStringLiteral("LIST") } << QByteArray()
+        << 3 << QStringLiteral("Ошибка чтения файла ");
     QTest::newRow("list file damaged")
         << QStringList { QStringLiteral("--port"), nowhere, QStringLiteral("LIST") }
         << QByteArray("not a list\r\n") << 3
@@ -422,35 +422,42 @@ void TstFlash::commands_data()
     QTest::addColumn<QString>("told");
     QTest::addColumn<QString>("simLogged");
 
-    QTest::newRow("check") << QStringList { QStringLiteral("--resolution"), QStringLiteral("480x272") }
+    QTest::newRow("check") << QStringList { QStringLiteral("--resolution"),
+        QStringLiteral("480x272") }
                            << QStringList { QStringLiteral("--check") } << 0
                            << QStringLiteral("Тарвикс на связи. Разрешение экрана: 480x272")
                            << QStringLiteral("frame connection-check");
-    QTest::newRow("check, silent") << QStringList { QStringLiteral("--silent") }
-                                   << QStringList { QStringLiteral("--check") } << 7
-                                   << QStringLiteral("no answer to the connection check")
-                                   << QStringLiteral("frame connection-check");
-    QTest::newRow("erase") << QStringList() << QStringList { QStringLiteral("--erase"), QStringLiteral("--yes") }
+    QTest::newRow("check, silent")
+        << QStringList { QStringLiteral("--silent") } << QStringList { QStringLiteral("--check") }
+        << 7 << QStringLiteral("no answer to the connection check")
+        << QStringLiteral("frame connection-check");
+    QTest::newRow("erase") << QStringList()
+                           << QStringList { QStringLiteral("--erase"), QStringLiteral("--yes") }
                            << 0 << QStringLiteral("Таблица объектов во флэш очищена")
                            << QStringLiteral("frame erase text-ok=1 result=erased");
-    QTest::newRow("erase, protected") << QStringList { QStringLiteral("--protect") }
-                                      << QStringList { QStringLiteral("--erase"), QStringLiteral("--yes") }
-                                      << 6
-                                      << QStringLiteral("Удаление не выполнено: флэш защищена от записи")
-                                      << QStringLiteral("frame erase text-ok=1 result=refused");
-    QTest::newRow("erase, not confirmed") << QStringList() << QStringList { QStringLiteral("--erase") } << 2
-                                          << QStringLiteral("--erase needs --yes") << QString();
-    QTest::newRow("output script") << QStringList()
-                                   << QStringList { QStringLiteral("--output"), QStringLiteral("1319"), QStringLiteral("LIST") }
-                                   << 0 << QStringLiteral("Команда на вывод объекта 1319 отправлена")
-                                   << QStringLiteral("frame output-script number=1319");
+    QTest::newRow("erase, protected")
+        << QStringList { QStringLiteral("--protect") }
+        << QStringList { QStringLiteral("--erase"), QStringLiteral("--yes") } << 6
+        << QStringLiteral("Удаление не выполнено: флэш защищена от записи")
+        << QStringLiteral("frame erase text-ok=1 result=refused");
+    QTest::newRow("erase, not confirmed")
+        << QStringList() << QStringList { QStringLiteral("--erase") } << 2
+        << QStringLiteral("--erase needs --yes") << QString();
+    QTest::newRow("output script")
+        << QStringList()
+        << QStringList { QStringLiteral("--output"), QStringLiteral("1319"),
+               QStringLiteral("LIST") }
+        << 0 << QStringLiteral("Команда на вывод объекта 1319 отправлена")
+        << QStringLiteral("frame output-script number=1319");
     QTest::newRow("output font") << QStringList()
-                                 << QStringList { QStringLiteral("--output"), QStringLiteral("$C"), QStringLiteral("LIST") }
+                                 << QStringList { QStringLiteral("--output"), QStringLiteral("$C"),
+                                        QStringLiteral("LIST") }
                                  << 0 << QStringLiteral("Команда на вывод объекта 12 отправлена")
                                  << QStringLiteral("frame font-sample-3 text=");
-    QTest::newRow("output, not listed") << QStringList()
-                                        << QStringList { QStringLiteral("--output"), QStringLiteral("99"), QStringLiteral("LIST") }
-                                        << 3 << QStringLiteral("object 99 is not in the list") << QString();
+    QTest::newRow("output, not listed")
+        << QStringList()
+        << QStringList { QStringLiteral("--output"), QStringLiteral("99"), QStringLiteral("LIST") }
+        << 3 << QStringLiteral("object 99 is not in the list") << QString();
 }
 
 void TstFlash::commands()
@@ -491,10 +498,14 @@ void TstFlash::interruptClosesEveryPort()
     const QString report = reportPath(fixture.dir);
 
     QProcess process;
-    startFlash(process, { QStringLiteral("--port"), first.port(), QStringLiteral("--port"),
-                            second.port(), QStringLiteral("--json"), report, list });
-    QTRY_VERIFY_WITH_TIMEOUT(!first.log(QStringLiteral("frame")).filter(QStringLiteral("script-upload")).isEmpty()
-            && !second.log(QStringLiteral("frame")).filter(QStringLiteral("script-upload")).isEmpty(),
+    startFlash(process,
+        { QStringLiteral("--port"), first.port(), QStringLiteral("--port"), second.port(),
+            QStringLiteral("--json"), report, list });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !first.log(QStringLiteral("frame")).filter(QStringLiteral("script-upload")).isEmpty()
+            && !second.log(QStringLiteral("frame"))
+                    .filter(QStringLiteral("script-upload"))
+                    .isEmpty(),
         10000);
     ::kill(pid_t(process.processId()), SIGINT);
     const Run run = finishFlash(process, report);
@@ -505,9 +516,41 @@ void TstFlash::interruptClosesEveryPort()
         QCOMPARE(reportedObjects(port),
             QStringList { QStringLiteral("1 4 interrupted %1").arg(big.size()) });
         // Both ports were closed, and the payload was cut short: the queue was purged.
-        QTRY_VERIFY_WITH_TIMEOUT(sim->log(QStringLiteral("close")).contains(QStringLiteral("close clients=0")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sim->log(QStringLiteral("close")).contains(QStringLiteral("close clients=0")), 5000);
         QVERIFY(sim->log(QStringLiteral("payload")).isEmpty());
     }
+}
+
+void TstFlash::deviceLostEndsOnlyItsPort()
+{
+    SimProcess lost;
+    SimProcess kept;
+    const QStringList lineRate { QStringLiteral("--baud"), QStringLiteral("250000") };
+    QVERIFY2(lost.start(lineRate), qPrintable(lost.error()));
+    QVERIFY2(kept.start(lineRate), qPrintable(kept.error()));
+    ListFixture fixture;
+    const QByteArray payload = pattern(60000, 6);
+    fixture.objects << ListedObject { 1, TypeScript, fixture.file(QStringLiteral("a.scr"), payload),
+        {}, {}, payload, int(payload.size()) };
+    const QString list = fixture.writeList();
+    const QString report = reportPath(fixture.dir);
+
+    QProcess process;
+    startFlash(process,
+        { QStringLiteral("--port"), lost.port(), QStringLiteral("--port"), kept.port(),
+            QStringLiteral("--json"), report, list });
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !lost.log(QStringLiteral("frame")).filter(QStringLiteral("script-upload")).isEmpty(),
+        10000);
+    lost.stop();
+    const Run run = finishFlash(process, report);
+    QCOMPARE(run.exitCode, 8);
+    QCOMPARE(reportedObjects(portEntry(run.report, lost.port())),
+        QStringList { QStringLiteral("1 4 device lost %1").arg(payload.size()) });
+    QCOMPARE(reportedObjects(portEntry(run.report, kept.port())),
+        QStringList { QStringLiteral("1 4 written %1").arg(payload.size()) });
+    QCOMPARE(storedTable(kept), expectedTable(fixture.objects));
 }
 
 QTEST_GUILESS_MAIN(TstFlash)

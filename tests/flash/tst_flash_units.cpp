@@ -31,29 +31,31 @@ void TstFlashUnits::commandLine_data()
     const QString p = QStringLiteral("--port");
     const int write = int(Task::Write), check = int(Task::Check), erase = int(Task::Erase),
               output = int(Task::Output);
-    QTest::newRow("write, two ports") << QStringList { p, "A", p, "B", "l.orm" } << QString() << write
-                                      << QStringList { "A", "B" } << 0;
-    QTest::newRow("no port") << QStringList { "l.orm" } << "no port given" << write << QStringList() << 0;
-    QTest::newRow("same port twice") << QStringList { p, "A", p, "A", "l.orm" } << "port given twice: A"
-                                     << write << QStringList() << 0;
-    QTest::newRow("empty port") << QStringList { "--port=", "l.orm" } << "needs a device name" << write
-                                << QStringList() << 0;
+    QTest::newRow("write, two ports") << QStringList { p, "A", p, "B", "l.orm" } << QString()
+                                      << write << QStringList { "A", "B" } << 0;
+    QTest::newRow("no port") << QStringList { "l.orm" } << "no port given" << write << QStringList()
+                             << 0;
+    QTest::newRow("same port twice") << QStringList { p, "A", p, "A", "l.orm" }
+                                     << "port given twice: A" << write << QStringList() << 0;
+    QTest::newRow("empty port") << QStringList { "--port=", "l.orm" } << "needs a device name"
+                                << write << QStringList() << 0;
     QTest::newRow("two lists") << QStringList { p, "A", "a.orm", "b.orm" } << "more than one list"
                                << write << QStringList() << 0;
     QTest::newRow("check") << QStringList { p, "A", "--check" } << QString() << check
                            << QStringList { "A" } << 0;
-    QTest::newRow("check with a list") << QStringList { p, "A", "--check", "l.orm" } << "take no list"
-                                       << check << QStringList() << 0;
+    QTest::newRow("check with a list") << QStringList { p, "A", "--check", "l.orm" }
+                                       << "take no list" << check << QStringList() << 0;
     QTest::newRow("erase") << QStringList { p, "A", "--erase", "--yes" } << QString() << erase
                            << QStringList { "A" } << 0;
-    QTest::newRow("output, hexadecimal") << QStringList { p, "A", "--output", "$1F", "l.orm" } << QString()
-                                         << output << QStringList { "A" } << 31;
-    QTest::newRow("output, not a number") << QStringList { p, "A", "--output", "1 ", "l.orm" }
-                                          << "needs an object number" << output << QStringList() << 0;
-    QTest::newRow("check and erase") << QStringList { p, "A", "--check", "--erase" } << "exclude each other"
-                                     << check << QStringList() << 0;
-    QTest::newRow("unknown option") << QStringList { p, "A", "--fast", "l.orm" } << "fast" << write
-                                    << QStringList() << 0;
+    QTest::newRow("output, hexadecimal") << QStringList { p, "A", "--output", "$1F", "l.orm" }
+                                         << QString() << output << QStringList { "A" } << 31;
+    QTest::newRow("output, not a number")
+        << QStringList { p, "A", "--output", "1 ", "l.orm" } << "needs an object number" << output
+        << QStringList() << 0;
+    QTest::newRow("check and erase") << QStringList { p, "A", "--check", "--erase" }
+                                     << "exclude each other" << check << QStringList() << 0;
+    QTest::newRow("unknown option")
+        << QStringList { p, "A", "--fast", "l.orm" } << "fast" << write << QStringList() << 0;
 }
 
 void TstFlashUnits::commandLine()
@@ -101,10 +103,13 @@ void TstFlashUnits::progressLine_data()
     QTest::addColumn<bool>("finished");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("line");
-    QTest::newRow("under way") << 5 << 20 << false << 0
-                               << "P  [######..................] 5/20  object 9  0.50 MB  10.0 kB/s  left 2:30";
-    QTest::newRow("done") << 20 << 20 << true << 0 << "P  [########################] 20/20  done  0.50 MB in 0:50";
-    QTest::newRow("failed") << 0 << 20 << true << 7 << "P  [........................] 0/20  failed (exit 7)  0.50 MB in 0:50";
+    QTest::newRow("under way")
+        << 5 << 20 << false << 0
+        << "P  [####............] 5/20  obj 9  0.50 MB  10.0 kB/s  left 2:30";
+    QTest::newRow("done") << 20 << 20 << true << 0
+                          << "P  [################] 20/20  done  0.50 MB in 0:50";
+    QTest::newRow("failed") << 0 << 20 << true << 7
+                            << "P  [................] 0/20  failed (exit 7)  0.50 MB in 0:50";
 }
 
 void TstFlashUnits::progressLine()
