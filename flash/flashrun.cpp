@@ -54,15 +54,6 @@ int FlashRun::exec()
 
     for (const QString &port : m_options.ports)
         m_jobs.push_back(std::make_unique<PortJob>(port, m_options));
-    if (!m_options.listPath.isEmpty()) {
-        for (auto &job : m_jobs) {
-            QString error;
-            if (!job->loadList(m_options.listPath, &error)) {
-                print(m_console.err, error);
-                return ExitListError;
-            }
-        }
-    }
 
     setFailureHandler([this](const QString &text) { routeFailure(text); });
     QEventLoop loop;
@@ -77,13 +68,27 @@ int FlashRun::exec()
                 loop.quit();
         });
     }
-    if (m_console.terminal && m_options.task == Task::Write)
-        m_barTimer.start();
-    drawBars();
-    // Each port opens and is checked in turn; the rest happens in the loop, all ports at once.
-    for (auto &job : m_jobs) {
-        PortJob *j = job.get();
-        guarded([j] { j->start(); });
+    // Every port reads the list for its own link; a list that does not read ends every port
+    // before any opens, and the report still says so.
+    QString listError;
+    if (!m_options.listPath.isEmpty()) {
+        for (auto &job : m_jobs) {
+            if (!job->loadList(m_options.listPath, &listError))
+                break;
+        }
+    }
+    if (!listError.isEmpty()) {
+        for (auto &job : m_jobs)
+            job->abandon(ExitListError, listError);
+    } else {
+        if (m_console.terminal && m_options.task == Task::Write)
+            m_barTimer.start();
+        drawBars();
+        // Each port opens and is checked in turn; the rest happens in the loop, all at once.
+        for (auto &job : m_jobs) {
+            PortJob *j = job.get();
+            guarded([j] { j->start(); });
+        }
     }
     if (m_running > 0)
         loop.exec();

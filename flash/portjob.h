@@ -61,6 +61,8 @@ public:
     void start();
     // Ctrl+C: stops at once, queues purged and the port closed.
     void interrupt();
+    // Ends the job before it starts, for a reason common to the whole run (the list file).
+    void abandon(int exitCode, const QString &text) { finish(exitCode, text); }
     // A failure the link raised through the general failure handler while this job was busy
     // with it: the text belongs to this port. Returns false when the job is not expecting one.
     bool takeFailure(const QString &text);

@@ -10,8 +10,14 @@
 //   measured         = the port's "seconds" in the report: from the start of its write to the
 //                      completion message
 //   ratio            = measured / floor                              (target <= 1.05)
+//                      (the simulator reads the first 20 ms of each object at once after a
+//                      pause, so the measured time may come out a little under this floor;
+//                      the ratio against the floor less that credit is printed as well)
 //   CPU per port     = the program's user + system time over its wall time, divided by the
 //                      number of ports                               (target <= 0.02)
+// Fillers: as in bench_upload, the pseudo-terminal's buffer lets the transmit-empty event come
+// before the simulator has read the last byte; replies due more than 300 ms after it find a
+// filler behind the payload. They are counted from each simulator's log.
 #include "eventwait.h"
 #include "link_simprocess.h"
 #include "objlist/listfile.h"
@@ -48,6 +54,7 @@ constexpr int kObjectsPerType = 4;
 constexpr int kTargetPayload = 2000000;
 constexpr int kFontBytes = 40000;
 constexpr int kPictureWidth = 320, kPictureHeight = 240;
+constexpr double kSimBurstSeconds = 0.020;
 
 QByteArray randomBytes(QRandomGenerator &random, int size)
 {
@@ -216,6 +223,7 @@ int main(int argc, char **argv)
     }
 
     double worst = 0;
+    double worstLessBurst = 0;
     for (const auto &sim : sims) {
         QJsonObject port;
         for (const QJsonValue &v : report.value(QStringLiteral("ports")).toArray()) {
@@ -226,11 +234,15 @@ int main(int argc, char **argv)
         const double measured = port.value(QStringLiteral("seconds")).toDouble();
         const double ratio = measured / f.floor;
         worst = std::max(worst, ratio);
+        worstLessBurst
+            = std::max(worstLessBurst, measured / (f.floor - kSimBurstSeconds * f.objects));
         std::printf("%-12s %2d objects  floor %.3f s (wire %.3f + pacing %.3f + replies %.3f)  "
                     "measured %.3f s  ratio %.4f  fillers %d\n",
             qPrintable(sim->port()), f.objects, f.floor, f.wire, kPacingSeconds * f.objects,
             f.replies, measured, ratio, f.fillers);
     }
+    std::printf("  against the floor less the simulator's burst credit (20 ms an object)  %.4f\n",
+        worstLessBurst);
     const double share = cpu / wall / kPorts;
     std::printf("worst ratio measured / floor                    %.4f   (target <= 1.05)\n", worst);
     std::printf("CPU %.3f s / wall %.3f s / %d ports            %.4f   (target <= 0.02)\n", cpu,

@@ -381,9 +381,20 @@ void TstFlash::refusesToStart()
     }
     args.replaceInStrings(QStringLiteral("LIST"), listPath);
 
-    const Run run = flash(args);
+    const QString report = reportPath(fixture.dir);
+    if (exitCode != 2)
+        args << QStringLiteral("--json") << report;
+    const Run run = flash(args, report);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.err.contains(told), qPrintable(run.err));
+    // Past the options, the report is written whatever happened.
+    if (exitCode != 2) {
+        QCOMPARE(run.report.value(QStringLiteral("exitCode")).toInt(), exitCode);
+        const QJsonArray ports = run.report.value(QStringLiteral("ports")).toArray();
+        QCOMPARE(ports.size(), 1);
+        QVERIFY(
+            ports.first().toObject().value(QStringLiteral("outcome")).toString().contains(told));
+    }
 }
 
 void TstFlash::twoPortsOneSilent()
