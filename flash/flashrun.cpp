@@ -61,9 +61,9 @@ int FlashRun::exec()
     for (auto &job : m_jobs) {
         PortJob *j = job.get();
         connect(j, &PortJob::objectSettled, this,
-            [this, j](const ObjectRecord &record) { objectSettled(j, record); });
+            [this, j](const ObjectRecord &record) { guarded([&] { objectSettled(j, record); }); });
         connect(j, &PortJob::finished, this, [this, j, &loop] {
-            portFinished(j);
+            guarded([&] { portFinished(j); });
             if (--m_running == 0)
                 loop.quit();
         });

@@ -1,6 +1,7 @@
 // ormelin-flash's own rules: the command line, the exit code of several ports, and the lines it
 // prints.
 #include "flash/exitcodes.h"
+#include "flash/flashrun.h"
 #include "flash/options.h"
 #include "flash/report.h"
 
@@ -18,6 +19,8 @@ private slots:
     void combinedExitCode();
     void progressLine_data();
     void progressLine();
+    void eraseAsksFirst_data();
+    void eraseAsksFirst();
 };
 
 void TstFlashUnits::commandLine_data()
@@ -131,6 +134,41 @@ void TstFlashUnits::progressLine()
     p.exitCode = exitCode;
     QCOMPARE(ormelin::flash::progressLine(p, 200), line);
     QCOMPARE(ormelin::flash::progressLine(p, 10), line.left(10));
+}
+
+void TstFlashUnits::eraseAsksFirst_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("questions");
+    QTest::newRow("off a terminal") << false << true << int(ExitUsage) << 0;
+    QTest::newRow("declined") << true << false << int(ExitInterrupted) << 1;
+}
+
+// Neither way opens the port: the name cannot exist, and opening it would end with exit 5.
+void TstFlashUnits::eraseAsksFirst()
+{
+    QFETCH(bool, terminal);
+    QFETCH(bool, answer);
+    QFETCH(int, exitCode);
+    QFETCH(int, questions);
+    Options options;
+    options.task = Task::Erase;
+    options.ports = QStringList { QStringLiteral("/nonexistent-ormelin-test/ttyNONE") };
+    QStringList asked;
+    Console console;
+    console.out = console.err = stderr;
+    console.terminal = terminal;
+    console.confirm = [&](const QString &question) {
+        asked << question;
+        return answer;
+    };
+    FlashRun run(options, console);
+    QCOMPARE(run.exec(), exitCode);
+    QCOMPARE(asked.size(), questions);
+    if (questions > 0)
+        QVERIFY(asked.first().contains(options.ports.first()));
 }
 
 QTEST_APPLESS_MAIN(TstFlashUnits)
