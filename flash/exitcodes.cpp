@@ -14,7 +14,9 @@ struct CodeText
 
 // Most serious first: the order combinedExitCode ranks by.
 constexpr CodeText kCodes[] = {
-    { ExitInterrupted, "interrupted (Ctrl+C, SIGTERM, SIGHUP): every port stopped and closed" },
+    { ExitInterrupted,
+        "interrupted (Ctrl+C, SIGTERM, SIGHUP; or the erase not confirmed): every port stopped "
+        "and closed" },
     { ExitUsage, "wrong or missing options (no --port, say)" },
     { ExitListError, "the list file cannot be read, or lacks the object asked for" },
     { ExitPortNotOpen, "a port did not open" },
