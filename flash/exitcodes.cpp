@@ -18,7 +18,8 @@ constexpr CodeText kCodes[] = {
         "interrupted (Ctrl+C, SIGTERM, SIGHUP; or the erase not confirmed): every port stopped "
         "and closed" },
     { ExitUsage, "wrong or missing options (no --port, say)" },
-    { ExitListError, "the list file cannot be read, or lacks the object asked for" },
+    { ExitListError,
+        "the list file cannot be read or holds no object, or lacks the object asked for" },
     { ExitPortNotOpen, "a port did not open" },
     { ExitDeviceLost, "a port's device went away while in use" },
     { ExitNoReply, "the controller did not answer" },

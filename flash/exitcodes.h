@@ -10,7 +10,7 @@ enum ExitCode : int {
     ExitWritten = 0, // everything asked for was done
     ExitFailure = 1, // a failure the link reported through the general failure handler
     ExitUsage = 2, // wrong or missing options
-    ExitListError = 3, // the list file cannot be read, or lacks the object asked for
+    ExitListError = 3, // the list file cannot be read or is empty, or lacks the object asked for
     ExitObjectError = 4, // an object's file or picture, or its row, could not be sent
     ExitPortNotOpen = 5, // the port did not open
     ExitRefused = 6, // the controller refused an object or the erase

@@ -329,7 +329,7 @@ void LinkController::onBytesReceived(int32_t count)
             emit uploadSettled(refused ? UploadVerdict::Refused : UploadVerdict::Accepted);
         }
         break;
-    case proto::kEraseObjects:
+    case proto::kEraseObjects: {
         if (!m_reply.complete())
             return;
         const EraseOutcome outcome = eraseOutcome(m_reply);
@@ -346,6 +346,7 @@ void LinkController::onBytesReceived(int32_t count)
         finish();
         emit eraseAnswered(outcome);
         break;
+    }
     default:
         // Output commands read no reply; the bytes stay until the next command clears them.
         return;

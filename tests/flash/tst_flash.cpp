@@ -93,7 +93,7 @@ public:
             script, int(script.size()) };
     }
 
-    QString writeList()
+    QString writeList(const QString &name = QStringLiteral("list.orm"))
     {
         ObjectList list;
         list.setRowCount(int(objects.size()) + 1);
@@ -105,7 +105,7 @@ public:
             list.setCell(i + 1, ColHeight, o.height);
             list.setCell(i + 1, ColFile, o.path);
         }
-        const QString path = dir.filePath(QStringLiteral("list.orm"));
+        const QString path = dir.filePath(name);
         if (!listfile::write(path, list))
             QTest::qFail("cannot write the list file", __FILE__, __LINE__);
         return path;
@@ -465,6 +465,9 @@ void TstFlash::commands_data()
                                         QStringLiteral("LIST") }
                                  << 0 << QStringLiteral("Команда на вывод объекта 12 отправлена")
                                  << QStringLiteral("frame font-sample-3 text=");
+    QTest::newRow("write, no object in the list")
+        << QStringList() << QStringList { QStringLiteral("EMPTY") } << 3
+        << QStringLiteral("Список пуст") << QStringLiteral("frame connection-check");
     QTest::newRow("output, not listed")
         << QStringList()
         << QStringList { QStringLiteral("--output"), QStringLiteral("99"), QStringLiteral("LIST") }
@@ -482,6 +485,7 @@ void TstFlash::commands()
     SimProcess sim;
     QVERIFY2(sim.start(simArgs), qPrintable(sim.error()));
     ListFixture fixture;
+    args.replaceInStrings(QStringLiteral("EMPTY"), fixture.writeList(QStringLiteral("empty.orm")));
     fixture.addEveryType();
     args.replaceInStrings(QStringLiteral("LIST"), fixture.writeList());
     const Run run = flash(QStringList { QStringLiteral("--port"), sim.port() } + args);
