@@ -1,6 +1,7 @@
 #include "app/portbox.h"
 
 #include <QAbstractItemView>
+#include <QLineEdit>
 #include <QSerialPortInfo>
 #include <QStyledItemDelegate>
 
@@ -49,7 +50,14 @@ QList<PortChoice> portChoices()
 
 PortBox::PortBox(QWidget *parent) : QComboBox(parent)
 {
-    setEditable(true);
+    // Qt's box takes the end of an edit (the text losing the focus, as it does when the list
+    // opens, or Enter) for a choice of the item of that name. The operator chose nothing, and
+    // announcing it would reopen the port under a write. The flag spans the box's own handler,
+    // connected between these two.
+    auto *edit = new QLineEdit(this);
+    connect(edit, &QLineEdit::editingFinished, this, [this] { m_editEnding = true; });
+    setLineEdit(edit);
+    connect(edit, &QLineEdit::editingFinished, this, [this] { m_editEnding = false; });
     setInsertPolicy(QComboBox::NoInsert);
     // Port names are typed as they are; completion would change the text behind the operator's
     // back and open ports nobody asked for.
@@ -62,6 +70,8 @@ PortBox::PortBox(QWidget *parent) : QComboBox(parent)
     // A choice that changed the text was announced as that edit; one that did not is announced
     // here, once: Enter in the list reports the same choice twice (as a shortcut and as a key).
     connect(this, &QComboBox::textActivated, this, [this](const QString &text) {
+        if (m_editEnding)
+            return;
         if (!m_choiceAnnounced)
             emit portChanged(text);
         m_choiceAnnounced = true;

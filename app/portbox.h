@@ -36,6 +36,8 @@ protected:
 private:
     // Whether the choice under way (the list shown, a key, the wheel) has announced its port.
     bool m_choiceAnnounced = false;
+    // While Qt's box handles the end of an edit: what it activates then is not chosen.
+    bool m_editEnding = false;
 };
 
 } // namespace ormelin

@@ -338,6 +338,7 @@ private slots:
         BoxAnswerer boxes;
         TSendForm w(testStartUp());
         w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w)); // the text has the focus, as at the bench
         auto *port = child<QComboBox>(&w, "PortCombo");
         port->setEditText(sim.port());
         const QString connected = QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240");
@@ -357,6 +358,49 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim.log("frame").filter("connection-check").size(), 2, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty() && statuses.last().at(0) == connected, kWait);
         QVERIFY(w.comm().IsOpen());
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    // Opening the list only looks: the list is brought up to date, and the port stays as it is
+    // when the operator leaves without choosing, or leaves the box.
+    void openingThePortListSelectsNothing_data()
+    {
+        QTest::addColumn<bool>("escape"); // left with Escape, or the popup hidden
+        QTest::newRow("Escape") << true;
+        QTest::newRow("hidden") << false;
+    }
+    void openingThePortListSelectsNothing()
+    {
+        QFETCH(bool, escape);
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *port = child<QComboBox>(&w, "PortCombo");
+        port->setEditText(sim.port());
+        QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);
+        QCOMPARE(sim.log("frame").filter("connection-check").size(), 1);
+        QCOMPARE(focusedControl(), QStringLiteral("PortCombo"));
+
+        QSignalSpy chosen(static_cast<PortBox *>(port), &PortBox::portChanged);
+        QSignalSpy statuses(&w, &TSendForm::statusShown);
+        port->showPopup();
+        QTRY_VERIFY(port->view()->isVisible());
+        if (escape)
+            QTest::keyClick(port->view(), Qt::Key_Escape);
+        else
+            port->hidePopup();
+        QTRY_VERIFY(!port->view()->isVisible());
+        // Leaving the box is no choice either.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(focusedControl(), QStringLiteral("StringGrid"));
+        QCOMPARE(chosen.size(), 0);
+        QCOMPARE(statuses.size(), 0);
+        QCOMPARE(port->currentText(), sim.port());
+        QVERIFY(w.comm().IsOpen());
+        QVERIFY(child<QLabel>(&w, "ConnLabel")->isEnabled());
         QVERIFY(boxes.seen.isEmpty());
     }
 
