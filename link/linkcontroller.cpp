@@ -86,6 +86,9 @@ void LinkController::selectPort(const QString &portText)
         m_port.PurgeAll();
         m_port.Close();
     }
+    // Nothing is on the line now; the new port's connection check lights the indicator again
+    // when it is answered.
+    m_ui.setConnected(false);
     m_lossTold = false;
     m_port.SetDeviceName(portText);
     try {

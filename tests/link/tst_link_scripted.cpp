@@ -137,50 +137,55 @@ private slots:
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<QString>("status"); // the last one; empty: not looked at
         QTest::addColumn<bool>("heldSaid");
+        QTest::addColumn<bool>("connected"); // the indicator at the end
 
         QTest::newRow("write behind an unanswered check, object refused")
             << QStringList { "write", "check-reply", "tx", "refused" }
             << QStringList { "check", "script" } << QStringList { kRefused } << "Передаем объект 7"
-            << true;
+            << true << true;
         QTest::newRow("write behind an unanswered check, object accepted")
             << QStringList { "write", "check-reply", "tx", "ok", "until ended" }
-            << QStringList { "check", "script" } << QStringList { kCompleted } << "" << true;
+            << QStringList { "check", "script" } << QStringList { kCompleted } << "" << true
+            << true;
         QTest::newRow("write behind an unanswered erase")
             << QStringList { "check-reply", "erase", "write", "erased", "tx", "ok", "until ended" }
             << QStringList { "check", "erase", "script" } << QStringList { kCompleted } << ""
-            << true;
+            << true << true;
         // Past its filler a check waits without limit; with a write held behind it, its next
         // expiry ends the wait.
         QTest::newRow("check never answered")
             << QStringList { "write", "until filler", "until script", "tx", "ok", "until ended" }
             << QStringList { "check", "filler", "script" } << QStringList { kCompleted } << ""
-            << true;
+            << true << false;
         QTest::newRow("write, write again, erase, all while an object is unanswered")
             << QStringList { "check-reply", "write", "write", "erase", "tx", "ok", "tx", "ok",
                    "erased", "until ended" }
             << QStringList { "check", "script", "script", "erase" } << QStringList { kCompleted }
-            << "" << true;
+            << "" << true << true;
         QTest::newRow("erase pressed in the pause between objects")
             << QStringList { "check-reply", "write", "tx", "ok", "erase", "erased", "until ended" }
             << QStringList { "check", "script", "erase" } << QStringList { kCompleted } << ""
-            << false;
+            << false << true;
         QTest::newRow("held write dropped when the port changes")
             << QStringList { "write", "select ttyB" } << QStringList { "check", "check" }
-            << QStringList() << "Отменено из-за смены порта: запись во флэш" << true;
+            << QStringList() << "Отменено из-за смены порта: запись во флэш" << true << false;
         QTest::newRow("held write dropped when the device goes")
             << QStringList { "write", "lose" } << QStringList { "check" } << QStringList()
-            << "Связь с портом ttyA потеряна. Отменено: запись во флэш" << true;
+            << "Связь с портом ttyA потеряна. Отменено: запись во флэш" << true << false;
+        QTest::newRow("connected, then a port that has not answered yet")
+            << QStringList { "check-reply", "select ttyB" } << QStringList { "check", "check" }
+            << QStringList() << "Порт ttyB открыт" << false << false;
         QTest::newRow("write in its pause, then a port that does not open, then write")
             << QStringList { "check-reply", "write", "tx", "ok", "select ttyMissing", "write" }
             << QStringList { "check", "script" } << QStringList()
-            << "Порт для связи не открыт. Передача невозможна" << false;
+            << "Порт для связи не открыт. Передача невозможна" << false << false;
         QTest::newRow("write again in the pause of a write whose list was cleared")
             << QStringList { "check-reply", "write", "tx", "ok", "clear", "write" }
-            << QStringList { "check", "script" } << QStringList() << "Список пуст" << false;
+            << QStringList { "check", "script" } << QStringList() << "Список пуст" << false << true;
         QTest::newRow("device gone in the pause between objects")
             << QStringList { "check-reply", "write", "tx", "ok", "lose" }
             << QStringList { "check", "script" } << QStringList()
-            << "Связь с портом ttyA потеряна. Отменено: запись во флэш" << false;
+            << "Связь с портом ttyA потеряна. Отменено: запись во флэш" << false << false;
     }
     void oneCommandOnTheLine()
     {
@@ -189,6 +194,7 @@ private slots:
         QFETCH(QStringList, messages);
         QFETCH(QString, status);
         QFETCH(bool, heldSaid);
+        QFETCH(bool, connected);
         Rig rig;
         for (const QString &step : steps) {
             if (step == QLatin1String("write"))
@@ -227,6 +233,7 @@ private slots:
         if (!status.isEmpty())
             QCOMPARE(rig.ui.status(), status);
         QCOMPARE(rig.ui.statuses.contains(kHeld), heldSaid);
+        QCOMPARE(rig.ui.connected, connected);
         QVERIFY(!rig.ui.gaugeVisible);
         QVERIFY(rig.failures.isEmpty());
     }
