@@ -28,6 +28,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QToolTip>
 
@@ -239,6 +240,8 @@ void TSendForm::createControls(const StartUpOptions &options)
 
     StatBar = new QLabel(QStringLiteral("V1.0"));
     StatBar->setObjectName(QStringLiteral("StatBar"));
+    // Status texts carry port names and paths as typed: never markup.
+    StatBar->setTextFormat(Qt::PlainText);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
     statusBar()->setFixedHeight(kStatusBarHeight);
@@ -624,8 +627,12 @@ void TSendForm::setStatus(const QString &text)
 
 void TSendForm::setStatusDetail(const QString &detail)
 {
-    StatBar->setToolTip(detail);
-    statusBar()->setToolTip(detail);
+    // A tooltip has no plain-text setting: one that looks like markup is shown as markup, so the
+    // detail goes as markup that shows it as it is.
+    const QString tip
+        = detail.isEmpty() ? QString() : Qt::convertFromPlainText(detail, Qt::WhiteSpaceNormal);
+    StatBar->setToolTip(tip);
+    statusBar()->setToolTip(tip);
 }
 
 QString TSendForm::statusText() const

@@ -23,6 +23,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolTip>
 
 #include <cstdio>
@@ -732,6 +733,30 @@ private slots:
         click(&w, "ExitBtn");
         QCOMPARE(boxes.seen.last().kind, QStringLiteral("question"));
         QVERIFY(boxes.seen.last().plainText);
+    }
+
+    // The status line and its tooltip show a typed port name as it is, never as markup.
+    void statusShowsTextsAsTheyAre()
+    {
+        BoxAnswerer boxes;
+        TSendForm w(testStartUp());
+        w.show();
+        const QString odd = QStringLiteral("/nonexistent/<b>x</b> &amp;");
+        child<QComboBox>(&w, "PortCombo")->setEditText(odd);
+        auto *status = child<QLabel>(&w, "StatBar");
+        QCOMPARE(status->text(), "Не могу открыть порт " + odd);
+        QCOMPARE(status->textFormat(), Qt::PlainText);
+        // What a tooltip shows: markup when it looks like markup, else the text itself.
+        const auto shown = [](const QString &tip) {
+            if (!Qt::mightBeRichText(tip))
+                return tip;
+            QTextDocument document;
+            document.setHtml(tip);
+            return document.toPlainText();
+        };
+        for (const QString &tip : { status->toolTip(), w.statusBar()->toolTip() })
+            QVERIFY2(shown(tip).contains(odd), qPrintable(tip));
+        QVERIFY(boxes.seen.isEmpty());
     }
 
     // Paths count Windows-1251 bytes: 200 Cyrillic letters (400 bytes of UTF-8) save, load and
