@@ -18,6 +18,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -606,17 +607,57 @@ void TSendForm::showMessage(const QString &text)
     box.exec();
 }
 
-bool TSendForm::askYesNo(const QString &text)
+namespace {
+
+void prepareQuestion(QMessageBox &box)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
-                    QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("QuestionBox"));
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.setDefaultButton(QMessageBox::Yes);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+}
+
+// A Yes/No box takes Escape and its close button for No; this one closes without an answer.
+class DismissableQuestion : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent *event) override { QDialog::closeEvent(event); }
+};
+
+} // namespace
+
+bool TSendForm::askYesNo(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    prepareQuestion(box);
     return box.exec() == QMessageBox::Yes;
+}
+
+OperatorUi::Answer TSendForm::askYesNoOrDismiss(const QString &text)
+{
+    DismissableQuestion box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
+                            QMessageBox::Yes | QMessageBox::No, this);
+    prepareQuestion(box);
+    box.exec();
+    if (box.clickedButton() == box.button(QMessageBox::Yes))
+        return Answer::Yes;
+    if (box.clickedButton() == box.button(QMessageBox::No))
+        return Answer::No;
+    return Answer::Dismissed;
 }
 
 void TSendForm::setStatus(const QString &text)

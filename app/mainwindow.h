@@ -49,6 +49,7 @@ public:
     // OperatorUi
     void showMessage(const QString &text) override;
     bool askYesNo(const QString &text) override;
+    Answer askYesNoOrDismiss(const QString &text) override;
     void setStatus(const QString &text) override;
     void setStatusDetail(const QString &detail) override;
     QString title() const override;

@@ -16,6 +16,10 @@ public:
     virtual void showMessage(const QString &text) = 0;
     // Modal Yes/No question captioned "Хороший вопрос", Yes the default; true for Yes.
     virtual bool askYesNo(const QString &text) = 0;
+    // The same question for a step the operator can still call off: the box closed without an
+    // answer (Escape, its close button) is an answer of its own, never No.
+    enum class Answer { Yes, No, Dismissed };
+    virtual Answer askYesNoOrDismiss(const QString &text) = 0;
 
     // The single text of the status bar; every call replaces the previous one.
     virtual void setStatus(const QString &text) = 0;

@@ -95,6 +95,7 @@ private:
     // OperatorUi: the link's words are kept, to be reported with the verdict they belong to.
     void showMessage(const QString &text) override;
     bool askYesNo(const QString &text) override;
+    Answer askYesNoOrDismiss(const QString &) override { return Answer::Dismissed; }
     void setStatus(const QString &text) override;
     void setStatusDetail(const QString &detail) override;
     QString title() const override { return QString(); }

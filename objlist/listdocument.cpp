@@ -91,9 +91,18 @@ void ListDocument::writeSettingsFile() const
 
 bool ListDocument::saveOnClose()
 {
-    if (isChanged(m_ui) && m_ui.askYesNo(QStringLiteral("Сохранить измененный список в файле?"))
-        && save(m_listPath) == SaveOutcome::Failed) {
-        return false;
+    if (isChanged(m_ui)) {
+        switch (m_ui.askYesNoOrDismiss(QStringLiteral("Сохранить измененный список в файле?"))) {
+        case OperatorUi::Answer::Dismissed:
+            // No answer is no leave to throw the changes away.
+            return false;
+        case OperatorUi::Answer::Yes:
+            if (save(m_listPath) == SaveOutcome::Failed)
+                return false;
+            break;
+        case OperatorUi::Answer::No:
+            break;
+        }
     }
     writeSettingsFile();
     return true;

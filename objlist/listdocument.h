@@ -37,8 +37,9 @@ public:
     // Shutdown: remembers the list path for the next start. Failures are ignored.
     void writeSettingsFile() const;
     // Shutdown as a whole: offers to save a changed list, then writes the settings file. False
-    // when the save the operator asked for failed: the close is then to be called off, so that
-    // the list can still be saved elsewhere or mended, and the settings file is left alone.
+    // when the operator left the offer unanswered or the save asked for failed: the close is
+    // then to be called off, so that the list can still be saved elsewhere or mended, and the
+    // settings file is left alone.
     bool saveOnClose();
 
     // Shutdown with nobody to answer (the system ends the program): a changed list is kept in a

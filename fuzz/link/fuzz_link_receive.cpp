@@ -50,6 +50,7 @@ public:
 
     void showMessage(const QString &) override { ++messages; }
     bool askYesNo(const QString &) override { return false; }
+    Answer askYesNoOrDismiss(const QString &) override { return Answer::No; }
     void setStatus(const QString &text) override { status = text; }
     void setStatusDetail(const QString &) override { }
     QString title() const override { return {}; }

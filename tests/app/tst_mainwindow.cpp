@@ -550,28 +550,45 @@ private slots:
         QCOMPARE(boxes.seen.last().caption, QStringLiteral("Выберите файл"));
     }
 
+    // The question left unanswered (Escape, its close button) calls the close off: the window
+    // and the changed list stay, nothing is written, and the next close asks again.
     void shutdownOffersToSaveAChangedList_data()
     {
         QTest::addColumn<bool>("save");
-        QTest::newRow("yes") << true;
-        QTest::newRow("no") << false;
+        QTest::addColumn<QString>("dismissBy"); // first left unanswered this way, then answered
+        QTest::newRow("yes") << true << "";
+        QTest::newRow("no") << false << "";
+        QTest::newRow("Escape, then yes") << true << "escape";
+        QTest::newRow("close button, then no") << false << "close";
     }
     void shutdownOffersToSaveAChangedList()
     {
         QFETCH(bool, save);
+        QFETCH(QString, dismissBy);
         const QString listPath = path("при_выходе.orm");
         BoxAnswerer boxes;
         {
             TSendForm w(testStartUp());
             w.show();
             addObject(w, "3", 4, "s.scr");
+            if (!dismissBy.isEmpty()) {
+                boxes.answers.enqueue({ false, dismissBy });
+                click(&w, "ExitBtn");
+                QCOMPARE(boxes.texts("question").size(), 1);
+                QVERIFY(w.isVisible());
+                QCOMPARE(w.objectList().cell(1, ColNumber), QStringLiteral("3"));
+                QVERIFY(w.windowTitle().endsWith(QStringLiteral(" *")));
+                QVERIFY(!QFile::exists(path("ormelin.ini")));
+            }
             boxes.answers.enqueue({save, {}});
             if (save)
                 boxes.answers.enqueue({true, listPath});
             click(&w, "ExitBtn");
             QVERIFY(!w.isVisible());
         }
-        QCOMPARE(boxes.texts("question"), QStringList({"Сохранить измененный список в файле?"}));
+        QCOMPARE(boxes.texts("question"),
+                 QStringList(dismissBy.isEmpty() ? 1 : 2,
+                             QStringLiteral("Сохранить измененный список в файле?")));
         QCOMPARE(QFile::exists(listPath), save);
         const auto remembered = listfile::readSettings();
         QVERIFY(remembered.has_value());

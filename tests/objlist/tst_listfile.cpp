@@ -881,27 +881,35 @@ private slots:
     {
         QTest::addColumn<bool>("changed");
         QTest::addColumn<QList<bool>>("answers");
+        QTest::addColumn<bool>("dismissed"); // the question left unanswered
         QTest::addColumn<bool>("dialogOk");
         QTest::addColumn<bool>("saved");
         QTest::addColumn<QString>("cell"); // put into row 2 before closing
         QTest::addColumn<bool>("closes");
-        QTest::newRow("unchanged") << false << QList<bool> {} << false << false << "" << true;
+        QTest::newRow("unchanged")
+            << false << QList<bool> {} << false << false << false << "" << true;
         QTest::newRow("changed, no")
-            << true << QList<bool> { false } << false << false << "" << true;
+            << true << QList<bool> { false } << false << false << false << "" << true;
         QTest::newRow("changed, yes, cancelled")
-            << true << QList<bool> { true } << false << false << "" << true;
+            << true << QList<bool> { true } << false << false << false << "" << true;
+        // Closing the box without an answer calls the close off, and nothing is written.
+        QTest::newRow("changed, dismissed")
+            << true << QList<bool> {} << true << false << false << "" << false;
         QTest::newRow("changed, yes, saved")
-            << true << QList<bool> { true } << true << true << "" << true;
+            << true << QList<bool> { true } << false << true << true << "" << true;
         // The list stays, and so does the settings file: it must not name a file never written.
         QTest::newRow("changed, yes, cell without a form")
-            << true << QList<bool> { true } << true << false << "/home/Müller/a.bmp" << false;
+            << true << QList<bool> { true } << false << true << false << "/home/Müller/a.bmp"
+            << false;
         QTest::newRow("changed, no, cell without a form")
-            << true << QList<bool> { false } << false << false << "/home/Müller/a.bmp" << true;
+            << true << QList<bool> { false } << false << false << false << "/home/Müller/a.bmp"
+            << true;
     }
     void saveOnClose()
     {
         QFETCH(bool, changed);
         QFETCH(QList<bool>, answers);
+        QFETCH(bool, dismissed);
         QFETCH(bool, dialogOk);
         QFETCH(bool, saved);
         QFETCH(QString, cell);
@@ -912,11 +920,13 @@ private slots:
         fillRandom(d.list, 3, 51);
         if (!cell.isEmpty())
             d.list.setCell(2, ColFile, cell);
+        const QString row2 = d.list.cell(2, ColFile);
         const QString listPath = here.filePath(QStringLiteral("close.orm"));
         d.document.setListPath(listPath);
         d.ui.windowTitle = windowTitleFor(listPath) + (changed ? " *" : "");
         for (bool a : answers)
             d.ui.answers.enqueue(a);
+        d.ui.dismissNext = dismissed;
         if (!answers.isEmpty() && answers.first())
             d.ui.saveChoices.enqueue(dialogOk ? std::optional<QString>(listPath) : std::nullopt);
 
@@ -932,8 +942,8 @@ private slots:
             QCOMPARE(
                 listtest::readBytes(QStringLiteral("ormelin.ini")), *toCp1251(listPath + "\r\n"));
         } else {
-            QCOMPARE(d.ui.messages.size(), 1);
-            QCOMPARE(d.list.cell(2, ColFile), cell);
+            QCOMPARE(d.ui.messages.size(), dismissed ? 0 : 1);
+            QCOMPARE(d.list.cell(2, ColFile), row2);
             QCOMPARE(d.document.listPath(), listPath);
             QVERIFY(isChanged(d.ui));
         }

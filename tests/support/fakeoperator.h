@@ -41,6 +41,16 @@ public:
         }
         return answers.dequeue();
     }
+    // The next question that can be left unanswered is: dismissNext says so, else `answers`.
+    bool dismissNext = false;
+    Answer askYesNoOrDismiss(const QString &text) override
+    {
+        if (!dismissNext)
+            return askYesNo(text) ? Answer::Yes : Answer::No;
+        questions << text;
+        dismissNext = false;
+        return Answer::Dismissed;
+    }
     void setStatus(const QString &text) override { statuses << text; }
     void setStatusDetail(const QString &detail) override { statusDetail = detail; }
     QString title() const override { return windowTitle; }

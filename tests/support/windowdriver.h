@@ -58,7 +58,8 @@ struct SeenBox
 class BoxAnswerer : public QObject
 {
 public:
-    // An answer: for a question true = Yes; for a file dialog the path (empty = cancel).
+    // An answer: for a question true = Yes, or, with the path "escape" or "close" (its close
+    // button), left unanswered that way; for a file dialog the path (empty = cancel).
     struct Answer
     {
         bool yes = true;
@@ -120,6 +121,14 @@ private:
                          box->textFormat() == Qt::PlainText});
             if (kind == QLatin1String("question") || box->buttons().size() > 1) {
                 const Answer a = answers.isEmpty() ? Answer{false, {}} : answers.dequeue();
+                if (a.path == QLatin1String("escape")) {
+                    QTest::keyClick(box, Qt::Key_Escape);
+                    return;
+                }
+                if (a.path == QLatin1String("close")) {
+                    QMetaObject::invokeMethod(box, "close", Qt::QueuedConnection);
+                    return;
+                }
                 QAbstractButton *b = box->button(a.yes ? QMessageBox::Yes : QMessageBox::No);
                 if (!b)
                     b = box->defaultButton();
