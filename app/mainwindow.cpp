@@ -34,6 +34,7 @@
 #include <QToolTip>
 
 #include <cstdio>
+#include <utility>
 
 namespace ormelin {
 
@@ -337,7 +338,7 @@ void TSendForm::startUp(const StartUpOptions &options)
         loadListFile(*options.listPath);
     else
         m_document.readSettingsFile();
-    m_document.reportKeptList(recoveryFolder());
+    m_keptListNotice = m_document.reportKeptList(recoveryFolder()).value_or(QString());
 }
 
 // As Load list loads the file it is given: its failures are shown, and the path is remembered
@@ -465,6 +466,23 @@ void TSendForm::closeEvent(QCloseEvent *event)
         event->accept();
     else
         event->ignore();
+}
+
+void TSendForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_keptListNotice.isEmpty())
+        return;
+    // The connection check's answer soon takes the status line: where the list went is also said
+    // in a box, once the window is up, for the operator to acknowledge.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            const QString notice = std::exchange(m_keptListNotice, QString());
+            if (!notice.isEmpty())
+                guarded([&] { showMessage(notice); });
+        },
+        Qt::QueuedConnection);
 }
 
 void TSendForm::resizeEvent(QResizeEvent *event)
@@ -642,7 +660,7 @@ protected:
 bool TSendForm::askYesNo(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
-                    QMessageBox::Yes | QMessageBox::No, this);
+        QMessageBox::Yes | QMessageBox::No, this);
     prepareQuestion(box);
     return box.exec() == QMessageBox::Yes;
 }
@@ -650,7 +668,7 @@ bool TSendForm::askYesNo(const QString &text)
 OperatorUi::Answer TSendForm::askYesNoOrDismiss(const QString &text)
 {
     DismissableQuestion box(QMessageBox::NoIcon, QStringLiteral("Хороший вопрос"), text,
-                            QMessageBox::Yes | QMessageBox::No, this);
+        QMessageBox::Yes | QMessageBox::No, this);
     prepareQuestion(box);
     box.exec();
     if (box.clickedButton() == box.button(QMessageBox::Yes))

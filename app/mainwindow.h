@@ -80,6 +80,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -120,6 +121,7 @@ private:
     QString m_lastSaveChoice;
     bool m_shutDown = false;
     bool m_unattended = false;
+    QString m_keptListNotice; // shown in a box once the window is up
 
     QWidget *m_client = nullptr;
     QFrame *m_entryFrame = nullptr;

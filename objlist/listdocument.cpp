@@ -122,13 +122,15 @@ ListDocument::UnattendedClose ListDocument::closeUnattended(const QString &folde
     return outcome;
 }
 
-void ListDocument::reportKeptList(const QString &folder)
+std::optional<QString> ListDocument::reportKeptList(const QString &folder)
 {
-    if (const std::optional<QString> keptIn = recovery::takeNote(folder)) {
-        m_ui.setStatus(
-            QStringLiteral("Список, не сохраненный при прошлом закрытии, записан в файл ")
-            + *keptIn);
-    }
+    const std::optional<QString> keptIn = recovery::takeNote(folder);
+    if (!keptIn)
+        return std::nullopt;
+    const QString notice
+        = QStringLiteral("Список, не сохраненный при прошлом закрытии, записан в файл ") + *keptIn;
+    m_ui.setStatus(notice);
+    return notice;
 }
 
 } // namespace ormelin

@@ -4,6 +4,7 @@
 // operation is one call for one button or event of the window.
 #include <QObject>
 #include <QString>
+#include <optional>
 
 namespace ormelin {
 
@@ -53,8 +54,9 @@ public:
     };
     UnattendedClose closeUnattended(const QString &folder);
     // Start-up: tells the operator, in the status line, where a list kept at the last
-    // unattended close lies.
-    void reportKeptList(const QString &folder);
+    // unattended close lies, and returns that notice for the window to show once it is up
+    // (nothing when no list was kept). The note is taken: the next start says nothing.
+    std::optional<QString> reportKeptList(const QString &folder);
 
 private:
     enum class SaveOutcome { Saved, Cancelled, Failed };

@@ -587,8 +587,8 @@ private slots:
             QVERIFY(!w.isVisible());
         }
         QCOMPARE(boxes.texts("question"),
-                 QStringList(dismissBy.isEmpty() ? 1 : 2,
-                             QStringLiteral("Сохранить измененный список в файле?")));
+            QStringList(dismissBy.isEmpty() ? 1 : 2,
+                QStringLiteral("Сохранить измененный список в файле?")));
         QCOMPARE(QFile::exists(listPath), save);
         const auto remembered = listfile::readSettings();
         QVERIFY(remembered.has_value());
@@ -697,10 +697,21 @@ private slots:
         // The settings file still names the list last saved, which was written.
         QCOMPARE(listfile::readSettings(), std::optional<QString>(remembered));
 
+        // Said in the status line, and, the status line being taken by the port's news soon, in a
+        // box once the window is up; once.
+        const QString notice
+            = "Список, не сохраненный при прошлом закрытии, записан в файл " + keptIn;
         TSendForm again(testStartUp());
-        QCOMPARE(again.statusText(),
-                 "Список, не сохраненный при прошлом закрытии, записан в файл " + keptIn);
+        QCOMPARE(again.statusText(), notice);
         QCOMPARE(again.objectList().cell(1, ColNumber), QStringLiteral("9"));
+        QVERIFY(boxes.seen.isEmpty());
+        again.show();
+        QTRY_COMPARE(boxes.texts("message"), QStringList { notice });
+        QCOMPARE(boxes.seen.last().caption, QStringLiteral("Ормелин"));
+        again.hide();
+        again.show();
+        QCoreApplication::processEvents();
+        QCOMPARE(boxes.texts("message").size(), 1);
     }
 
     // A list saved under a path the settings file cannot hold: the next start shows an empty

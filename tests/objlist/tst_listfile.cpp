@@ -993,11 +993,13 @@ private slots:
         QVERIFY(extension.isEmpty() || outcome.keptIn.endsWith(extension));
 
         Doc next;
-        next.document.reportKeptList(folder);
+        const std::optional<QString> notice = next.document.reportKeptList(folder);
         if (extension.isEmpty()) {
             QCOMPARE(next.ui.statuses, QStringList());
+            QVERIFY(!notice);
             return;
         }
+        QCOMPARE(notice.value_or(QString()), next.ui.status());
         QCOMPARE(QFileInfo(outcome.keptIn).path(), folder);
         QCOMPARE(next.ui.statuses,
             QStringList {
