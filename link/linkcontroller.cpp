@@ -63,6 +63,7 @@ QStringList LinkController::reset(bool lost)
 {
     QStringList cancelled;
     const bool upload = uploadInProgress();
+    m_lateReplyPossible = false;
     m_reply.clear();
     m_responseTimer.stop();
     m_command = 0;
@@ -184,6 +185,7 @@ void LinkController::beginUpload(uint8_t code)
 {
     m_responseTimer.stop();
     begin(code);
+    m_uploadOnLine = true;
 }
 
 void LinkController::abandonUpload()
@@ -287,6 +289,7 @@ void LinkController::outputSelectedObject()
 
 void LinkController::finish()
 {
+    m_lateReplyPossible = false;
     m_reply.clear();
     m_responseTimer.stop();
     m_command = 0;
@@ -326,6 +329,14 @@ void LinkController::onBytesReceived(int32_t count)
     case proto::kScriptUpload:
         if (!m_reply.complete())
             return;
+        if (m_lateReplyPossible && m_uploadOnLine) {
+            // The controller cannot answer an object it has not received whole: this is the
+            // answer to the check or erase given up before it, which would otherwise be taken
+            // for the object's acceptance.
+            m_lateReplyPossible = false;
+            m_reply.clear();
+            return;
+        }
         {
             const bool refused = uploadRefused(m_reply);
             finish();
@@ -359,8 +370,10 @@ void LinkController::onBytesReceived(int32_t count)
 
 void LinkController::onTransmitQueueEmpty()
 {
-    if (uploadInProgress())
+    if (uploadInProgress()) {
+        m_uploadOnLine = false;
         m_responseTimer.start();
+    }
 }
 
 void LinkController::onResponseTimerExpiry()
@@ -374,6 +387,7 @@ void LinkController::onResponseTimerExpiry()
         // of a command held behind it. The link gives up on the reply and runs that command.
         if (!m_held.empty()) {
             finish();
+            m_lateReplyPossible = true;
             releaseHeld();
         }
         return;

@@ -114,6 +114,10 @@ private:
     NonRestartingTimer m_responseTimer { kResponseTimeout };
     std::deque<Held> m_held;
     bool m_lossTold = false;
+    // A check or an erase was given up to let a held command run: its answer may still come.
+    bool m_lateReplyPossible = false;
+    // The upload's bytes are still going out: no reply to it can have come yet.
+    bool m_uploadOnLine = false;
 };
 
 } // namespace ormelin

@@ -157,6 +157,12 @@ private slots:
             << QStringList { "write", "until filler", "until script", "tx", "ok", "until ended" }
             << QStringList { "check", "filler", "script" } << QStringList { kCompleted } << ""
             << true << false;
+        // The check's answer coming while the object is still on the line is not the object's.
+        QTest::newRow("check given up, its late answer while the object is sent")
+            << QStringList { "write", "until filler", "until script", "check-reply", "tx",
+                   "refused" }
+            << QStringList { "check", "filler", "script" } << QStringList { kRefused }
+            << "Передаем объект 7" << true << false;
         QTest::newRow("write, write again, erase, all while an object is unanswered")
             << QStringList { "check-reply", "write", "write", "erase", "tx", "ok", "tx", "ok",
                    "erased", "until ended" }
