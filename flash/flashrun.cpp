@@ -14,10 +14,54 @@ namespace {
 constexpr int kBarRefreshMs = 200;
 }
 
+BarBlock::BarBlock(FILE *out, int columns)
+    : m_out(out)
+    , m_columns(columns)
+{
+}
+
+void BarBlock::erase()
+{
+    if (m_drawn == 0)
+        return;
+    // Up to the first bar, and everything below it cleared. Flushed at once: a message on the
+    // other stream must not reach the terminal before the bars are gone.
+    std::fprintf(m_out, "\x1b[%dA\r\x1b[J", m_drawn);
+    std::fflush(m_out);
+    m_drawn = 0;
+}
+
+void BarBlock::draw(const QStringList &bars)
+{
+    erase();
+    m_bars = bars;
+    QByteArray text;
+    for (const QString &bar : bars) {
+        // One column short of the width: a line filling the last column wraps on some terminals.
+        const qsizetype cut = m_columns > 1 ? m_columns - 1 : bar.size();
+        text += QStringView(bar).left(cut).toUtf8() + '\n';
+    }
+    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    std::fflush(m_out);
+    m_drawn = int(bars.size());
+}
+
+void BarBlock::message(FILE *stream, const QString &text)
+{
+    const bool shown = m_drawn > 0;
+    erase();
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+    if (shown)
+        draw(m_bars);
+}
+
 FlashRun::FlashRun(const Options &options, const Console &console, QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_console(console)
+    , m_bars(console.out, console.columns)
 {
     m_barTimer.setInterval(kBarRefreshMs);
     connect(&m_barTimer, &QTimer::timeout, this, [this] { guarded([this] { drawBars(); }); });
@@ -30,15 +74,36 @@ FlashRun::~FlashRun()
 
 void FlashRun::print(FILE *stream, const QString &text)
 {
-    clearBars();
+    if (m_console.terminal) {
+        m_bars.message(stream, text);
+        return;
+    }
     const QByteArray bytes = text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-    drawBars();
+}
+
+bool FlashRun::reportWritable()
+{
+    if (m_options.jsonPath.isEmpty() || m_options.jsonPath == QLatin1String("-"))
+        return true;
+    // Found out before any port is touched, not after the flash has been written. The trial
+    // file is the save file's own temporary one, removed again; an existing report stays.
+    QSaveFile trial(m_options.jsonPath);
+    if (trial.open(QIODevice::WriteOnly)) {
+        trial.cancelWriting();
+        return true;
+    }
+    print(m_console.err,
+        QStringLiteral("ormelin-flash: cannot write the report ") + m_options.jsonPath
+            + QStringLiteral(": ") + trial.errorString());
+    return false;
 }
 
 int FlashRun::exec()
 {
+    if (!reportWritable())
+        return ExitUsage;
     if (m_options.task == Task::Erase && !m_options.yes) {
         if (!m_console.terminal || !m_console.confirm) {
             print(m_console.err,
@@ -94,6 +159,7 @@ int FlashRun::exec()
         loop.exec();
     m_barTimer.stop();
     drawBars();
+    m_bars.leave();
     setFailureHandler({});
 
     QList<int> codes;
@@ -138,6 +204,13 @@ void FlashRun::routeFailure(const QString &text)
         if (job->takeFailure(text))
             return;
     }
+    // The serial component's words for a lost device belong to that port's line and report.
+    for (auto &job : m_jobs) {
+        if (job->ownsLoss(text)) {
+            job->onDeviceLost(text);
+            return;
+        }
+    }
     for (auto &job : m_jobs) {
         if (!job->isFinished() && job->deviceGone()) {
             job->onDeviceLost(text);
@@ -147,26 +220,14 @@ void FlashRun::routeFailure(const QString &text)
     print(m_console.err, QStringLiteral("ormelin-flash: ") + text);
 }
 
-void FlashRun::clearBars()
-{
-    if (m_barsDrawn == 0)
-        return;
-    // Up to the first bar, and everything below it cleared.
-    std::fprintf(m_console.out, "\x1b[%dA\r\x1b[J", m_barsDrawn);
-    m_barsDrawn = 0;
-}
-
 void FlashRun::drawBars()
 {
     if (!m_console.terminal || m_options.task != Task::Write || m_jobs.empty())
         return;
-    clearBars();
-    QByteArray text;
+    QStringList bars;
     for (auto &job : m_jobs)
-        text += progressLine(job->progress(), m_console.columns - 1).toUtf8() + '\n';
-    std::fwrite(text.constData(), 1, size_t(text.size()), m_console.out);
-    std::fflush(m_console.out);
-    m_barsDrawn = int(m_jobs.size());
+        bars << progressLine(job->progress(), m_console.columns - 1);
+    m_bars.draw(bars);
 }
 
 bool FlashRun::writeReport(int exitCode)

@@ -6,6 +6,7 @@
 #include "flash/portjob.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,6 +24,28 @@ struct Console
     int columns = 80;
     // Asked before an erase when `terminal`: true to go on.
     std::function<bool(const QString &question)> confirm;
+};
+
+// The progress bars at the bottom of a terminal. A message is printed above them: the bars are
+// erased, the message printed and the bars drawn again below it, so that nothing printed is
+// ever drawn over. Each bar is cut short of the terminal's width, so that none wraps and the
+// cursor goes back up over exactly the lines drawn.
+class BarBlock
+{
+public:
+    BarBlock(FILE *out, int columns);
+    void draw(const QStringList &bars);
+    void message(FILE *stream, const QString &text);
+    // The bars stay on screen as they are, and what is printed next goes below them.
+    void leave() { m_drawn = 0; }
+
+private:
+    void erase();
+
+    FILE *m_out;
+    int m_columns;
+    QStringList m_bars;
+    int m_drawn = 0;
 };
 
 class FlashRun : public QObject
@@ -43,14 +66,14 @@ private:
     void portFinished(PortJob *job);
     void routeFailure(const QString &text);
     void drawBars();
-    void clearBars();
+    bool reportWritable();
     bool writeReport(int exitCode);
 
     Options m_options;
     Console m_console;
     std::vector<std::unique_ptr<PortJob>> m_jobs;
     QTimer m_barTimer;
-    int m_barsDrawn = 0;
+    BarBlock m_bars;
     int m_running = 0;
     bool m_interrupted = false;
 };

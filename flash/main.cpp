@@ -7,9 +7,10 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -55,13 +56,33 @@ int terminalColumns(int fd)
     return 80;
 }
 
+// The answer is read byte by byte beside the signal pipe, so that Ctrl+C or SIGTERM at the
+// question ends the wait at once: an answer that never came erases nothing.
 bool confirmOnTerminal(const QString &question)
 {
     std::fputs(question.toUtf8().constData(), stderr);
     std::fflush(stderr);
     std::string answer;
-    if (!std::getline(std::cin, answer))
-        return false;
+    for (;;) {
+        pollfd fds[2] = { { STDIN_FILENO, POLLIN, 0 }, { g_signalPipe[0], POLLIN, 0 } };
+        const int ready = ::poll(fds, g_signalPipe[0] >= 0 ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (g_signalPipe[0] >= 0 && (fds[1].revents & POLLIN) != 0) {
+            std::fputc('\n', stderr);
+            return false;
+        }
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        answer += c;
+    }
     return answer == "yes";
 }
 
@@ -72,10 +93,15 @@ int main(int argc, char *argv[])
     using namespace ormelin::flash;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ormelin-flash"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORMELIN_VERSION));
 
     const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments());
     if (parsed.helpAsked) {
         std::fputs(usageText().toUtf8().constData(), stdout);
+        return ExitWritten;
+    }
+    if (parsed.versionAsked) {
+        std::printf("%s %s\n", "ormelin-flash", ORMELIN_VERSION);
         return ExitWritten;
     }
     if (!parsed.error.isEmpty()) {

@@ -16,6 +16,7 @@ const QString kYes = QStringLiteral("yes");
 const QString kOutput = QStringLiteral("output");
 const QString kJson = QStringLiteral("json");
 const QString kHelp = QStringLiteral("help");
+const QString kVersion = QStringLiteral("version");
 
 } // namespace
 
@@ -40,6 +41,7 @@ QString usageText()
                "  --output N    have the controller output object N of LIST\n"
                "  --json FILE   write a report of every port and object to FILE ('-': standard\n"
                "                output, the other output then goes to standard error)\n"
+               "  --version     the program's version\n"
                "  --help        this text\n"
                "\n"
                "On a terminal each port shows a progress bar; otherwise one line per object.\n"
@@ -60,12 +62,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption({ kOutput, QString(), QStringLiteral("N") });
     parser.addOption({ kJson, QString(), QStringLiteral("FILE") });
     parser.addOption({ { kHelp, QStringLiteral("h") }, QString() });
+    parser.addOption({ kVersion, QString() });
     if (!parser.parse(arguments)) {
         parsed.error = parser.errorText();
         return parsed;
     }
     if (parser.isSet(kHelp)) {
         parsed.helpAsked = true;
+        return parsed;
+    }
+    if (parser.isSet(kVersion)) {
+        parsed.versionAsked = true;
         return parsed;
     }
 

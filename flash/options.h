@@ -23,6 +23,7 @@ struct ParsedCommandLine
 {
     Options options;
     bool helpAsked = false;
+    bool versionAsked = false;
     QString error; // empty when the options are usable
 };
 

@@ -228,6 +228,7 @@ void PortJob::settleNotSent()
     if (deviceGone()) {
         record.verdict = Verdict::DeviceLost;
         code = ExitDeviceLost;
+        words = lossText();
     }
     record.error = words;
     m_objects << record;
@@ -243,12 +244,13 @@ void PortJob::uploadSettled(UploadVerdict verdict)
         settleCurrent(Verdict::Written);
         return;
     }
-    const QString words = takeWords();
     if (deviceGone()) {
-        settleCurrent(Verdict::DeviceLost, words);
-        finish(ExitDeviceLost, words);
+        const QString cause = lossText();
+        settleCurrent(Verdict::DeviceLost, cause);
+        finish(ExitDeviceLost, cause);
         return;
     }
+    const QString words = takeWords();
     switch (verdict) {
     case UploadVerdict::Refused:
         settleCurrent(Verdict::Refused, words);
@@ -283,8 +285,8 @@ void PortJob::writeEnded()
     if (m_finished || m_notSent)
         return;
     if (m_current) {
-        const QString words = takeWords();
         const bool gone = deviceGone();
+        const QString words = gone ? lossText() : takeWords();
         settleCurrent(gone ? Verdict::DeviceLost : Verdict::Failure, words);
         finish(gone ? ExitDeviceLost : ExitFailure, words);
         return;
@@ -316,10 +318,25 @@ bool PortJob::deviceGone() const
     return m_comm.IsOpen() && m_comm.hungUp();
 }
 
+bool PortJob::ownsLoss(const QString &text) const
+{
+    return !text.isEmpty()
+        && (text == m_lossText || (deviceGone() && text == m_comm.deviceGoneText()));
+}
+
+QString PortJob::lossText()
+{
+    // The serial component's own words for the loss, not the step the write was at.
+    m_lossText = m_comm.deviceGoneText();
+    m_messages.clear();
+    return m_lossText.isEmpty() ? takeWords() : m_lossText;
+}
+
 void PortJob::onDeviceLost(const QString &text)
 {
     if (m_finished)
         return;
+    m_lossText = text;
     if (m_current)
         settleCurrent(Verdict::DeviceLost, text);
     finish(ExitDeviceLost, text);
@@ -410,13 +427,18 @@ Progress PortJob::progress() const
     double fraction = 0;
     if (m_current && !m_finished) {
         p.currentNumber = m_current->number;
-        // What has left the write queue is on the line or through it.
-        const int64_t queued = m_comm.IsOpen() ? m_comm.queuedBytes() : 0;
-        const int64_t out = std::clamp<int64_t>(m_current->bytes - queued, 0, m_current->bytes);
+        // The writer reports an object only once it is through; in between, the line carries it
+        // at its own rate from the moment it was queued.
+        const double rate = m_comm.IsOpen() && m_comm.lineBytesPerSecond() > 0
+            ? m_comm.lineBytesPerSecond()
+            : kLineBytesPerSecond;
+        const double sent = double(m_objectClock.nsecsElapsed()) / 1e9 * rate;
+        const int64_t out = std::clamp<int64_t>(int64_t(sent), 0, m_current->bytes);
         p.bytesDone += out;
         if (m_current->bytes > 0)
             fraction = double(out) / double(m_current->bytes);
     }
+    p.objectFraction = fraction;
     const double done = p.objectsDone + fraction;
     if (done > 0 && p.objectsTotal > 0)
         p.secondsLeft = std::max(0.0, p.seconds / done * (p.objectsTotal - done));

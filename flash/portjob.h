@@ -41,7 +41,8 @@ struct Progress
     int objectsDone = 0;
     int objectsTotal = 0;
     int32_t currentNumber = -1; // the object on the line, -1 between objects
-    int64_t bytesDone = 0; // payload bytes on their way or through
+    int64_t bytesDone = 0; // payload bytes through, and the estimate of the object on the line
+    double objectFraction = 0; // of the object on the line, estimated from the line's rate
     double seconds = 0; // since the write began
     double secondsLeft = -1; // -1 while there is nothing to estimate from
     bool finished = false;
@@ -69,6 +70,8 @@ public:
     // The serial component saw its device go: the port's run ends here.
     bool deviceGone() const;
     void onDeviceLost(const QString &text);
+    // The text is the serial component's failure for this port's lost device.
+    bool ownsLoss(const QString &text) const;
 
     QString port() const { return m_port; }
     bool isFinished() const { return m_finished; }
@@ -84,6 +87,8 @@ public:
     // How long a connection check or an erase is waited for: the link gives each one filler
     // and then waits without limit, which a command line cannot.
     static constexpr int kAnswerWaitMs = 2000;
+    // 250000 baud with a start bit, 8 data bits and 2 stop bits, when the port cannot say.
+    static constexpr double kLineBytesPerSecond = 250000.0 / 11.0;
 
 signals:
     // An object got its verdict.
@@ -123,6 +128,8 @@ private:
     void finish(int exitCode, const QString &outcome);
     // The messages shown since the last verdict, else the last status with its detail.
     QString takeWords();
+    // What the serial component said when the device went; kept for the failure that follows.
+    QString lossText();
 
     QString m_port;
     Options m_options;
@@ -143,6 +150,7 @@ private:
     std::optional<ObjectRecord> m_current;
     std::optional<ObjectRecord> m_notSent;
     QString m_failure;
+    QString m_lossText;
     bool m_taskStarted = false;
     bool m_finished = false;
     int m_exitCode = ExitWritten;

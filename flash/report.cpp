@@ -9,9 +9,10 @@ namespace ormelin::flash {
 
 namespace {
 
-QString megabytes(int64_t bytes)
+// Binary units throughout, as the window's kilobyte of 1024 bytes, and labelled so.
+QString mebibytes(int64_t bytes)
 {
-    return QString::number(double(bytes) / 1e6, 'f', 2) + QStringLiteral(" MB");
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 2) + QStringLiteral(" MiB");
 }
 
 QString minutesSeconds(double seconds)
@@ -39,7 +40,9 @@ QString progressLine(const Progress &p, int columns)
 {
     constexpr int kBarWidth = 16;
     const double share = p.objectsTotal > 0
-        ? std::clamp(double(p.objectsDone) / double(p.objectsTotal), 0.0, 1.0)
+        ? std::clamp((double(p.objectsDone) + (p.finished ? 0.0 : p.objectFraction))
+                / double(p.objectsTotal),
+            0.0, 1.0)
         : (p.finished && p.exitCode == 0 ? 1.0 : 0.0);
     const int filled = int(share * kBarWidth);
     QString line = p.port + QStringLiteral("  [") + QString(filled, QLatin1Char('#'))
@@ -48,15 +51,15 @@ QString progressLine(const Progress &p, int columns)
     if (p.finished) {
         line += p.exitCode == 0 ? QStringLiteral("  done")
                                 : QStringLiteral("  failed (exit %1)").arg(p.exitCode);
-        line += QStringLiteral("  ") + megabytes(p.bytesDone) + QStringLiteral(" in ")
+        line += QStringLiteral("  ") + mebibytes(p.bytesDone) + QStringLiteral(" in ")
             + minutesSeconds(p.seconds);
     } else {
         if (p.currentNumber >= 0)
             line += QStringLiteral("  obj %1").arg(p.currentNumber);
-        line += QStringLiteral("  ") + megabytes(p.bytesDone);
+        line += QStringLiteral("  ") + mebibytes(p.bytesDone);
         if (p.seconds > 0)
-            line += QStringLiteral("  %1 kB/s")
-                        .arg(double(p.bytesDone) / p.seconds / 1000.0, 0, 'f', 1);
+            line += QStringLiteral("  %1 KiB/s")
+                        .arg(double(p.bytesDone) / p.seconds / 1024.0, 0, 'f', 1);
         if (p.secondsLeft >= 0)
             line += QStringLiteral("  left ") + minutesSeconds(p.secondsLeft);
     }

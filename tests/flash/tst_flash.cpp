@@ -566,6 +566,22 @@ void TstFlash::deviceLostEndsOnlyItsPort()
     QCOMPARE(reportedObjects(portEntry(run.report, kept.port())),
         QStringList { QStringLiteral("1 4 written %1").arg(payload.size()) });
     QCOMPARE(storedTable(kept), expectedTable(fixture.objects));
+    // The serial component's words for the loss end the port, not the step the write was at,
+    // and no line of its own names no port.
+    const QJsonObject lostEntry = portEntry(run.report, lost.port());
+    const QString outcome = lostEntry.value(QStringLiteral("outcome")).toString();
+    QVERIFY2(outcome.contains(QStringLiteral(" error (")), qPrintable(outcome));
+    QCOMPARE(lostEntry.value(QStringLiteral("objects"))
+                 .toArray()
+                 .first()
+                 .toObject()
+                 .value(QStringLiteral("error"))
+                 .toString(),
+        outcome);
+    QVERIFY2(run.err.contains(
+                 lost.port() + QStringLiteral(": ") + outcome + QStringLiteral(" [exit 8]")),
+        qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QStringLiteral("ormelin-flash: ")), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TstFlash)

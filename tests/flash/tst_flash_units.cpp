@@ -5,7 +5,10 @@
 #include "flash/options.h"
 #include "flash/report.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace ormelin::flash;
 
@@ -21,6 +24,8 @@ private slots:
     void progressLine();
     void eraseAsksFirst_data();
     void eraseAsksFirst();
+    void messagesAboveTheBars_data();
+    void messagesAboveTheBars();
 };
 
 void TstFlashUnits::commandLine_data()
@@ -105,14 +110,19 @@ void TstFlashUnits::progressLine_data()
     QTest::addColumn<int>("total");
     QTest::addColumn<bool>("finished");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<double>("fraction"); // of the object on the line
     QTest::addColumn<QString>("line");
     QTest::newRow("under way")
-        << 5 << 20 << false << 0
-        << "P  [####............] 5/20  obj 9  0.50 MB  10.0 kB/s  left 2:30";
-    QTest::newRow("done") << 20 << 20 << true << 0
-                          << "P  [################] 20/20  done  0.50 MB in 0:50";
-    QTest::newRow("failed") << 0 << 20 << true << 7
-                            << "P  [................] 0/20  failed (exit 7)  0.50 MB in 0:50";
+        << 5 << 20 << false << 0 << 0.0
+        << "P  [####............] 5/20  obj 9  0.50 MiB  10.2 KiB/s  left 2:30";
+    // The only object, half way: the bar moves before any object is through.
+    QTest::newRow("within the first object")
+        << 0 << 1 << false << 0 << 0.5
+        << "P  [########........] 0/1  obj 9  0.50 MiB  10.2 KiB/s  left 2:30";
+    QTest::newRow("done") << 20 << 20 << true << 0 << 0.0
+                          << "P  [################] 20/20  done  0.50 MiB in 0:50";
+    QTest::newRow("failed") << 0 << 20 << true << 7 << 0.5
+                            << "P  [................] 0/20  failed (exit 7)  0.50 MiB in 0:50";
 }
 
 void TstFlashUnits::progressLine()
@@ -121,13 +131,15 @@ void TstFlashUnits::progressLine()
     QFETCH(int, total);
     QFETCH(bool, finished);
     QFETCH(int, exitCode);
+    QFETCH(double, fraction);
     QFETCH(QString, line);
     Progress p;
+    p.objectFraction = fraction;
     p.port = QStringLiteral("P");
     p.objectsDone = done;
     p.objectsTotal = total;
     p.currentNumber = 9;
-    p.bytesDone = 500000;
+    p.bytesDone = 524288;
     p.seconds = 50;
     p.secondsLeft = 150;
     p.finished = finished;
@@ -142,8 +154,11 @@ void TstFlashUnits::eraseAsksFirst_data()
     QTest::addColumn<bool>("answer");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("questions");
-    QTest::newRow("off a terminal") << false << true << int(ExitUsage) << 0;
-    QTest::newRow("declined") << true << false << int(ExitInterrupted) << 1;
+    QTest::addColumn<QString>("json");
+    QTest::newRow("off a terminal") << false << true << int(ExitUsage) << 0 << QString();
+    QTest::newRow("declined") << true << false << int(ExitInterrupted) << 1 << QString();
+    QTest::newRow("report cannot be written") << true << true << int(ExitUsage) << 0
+                                              << QStringLiteral("/nonexistent-ormelin-test/r.json");
 }
 
 // Neither way opens the port: the name cannot exist, and opening it would end with exit 5.
@@ -153,8 +168,10 @@ void TstFlashUnits::eraseAsksFirst()
     QFETCH(bool, answer);
     QFETCH(int, exitCode);
     QFETCH(int, questions);
+    QFETCH(QString, json);
     Options options;
     options.task = Task::Erase;
+    options.jsonPath = json;
     options.ports = QStringList { QStringLiteral("/nonexistent-ormelin-test/ttyNONE") };
     QStringList asked;
     Console console;
@@ -169,6 +186,96 @@ void TstFlashUnits::eraseAsksFirst()
     QCOMPARE(asked.size(), questions);
     if (questions > 0)
         QVERIFY(asked.first().contains(options.ports.first()));
+}
+
+namespace {
+
+// What a terminal shows after the bytes: lines wrap at the width, ESC[nA goes up, ESC[J clears
+// from the cursor down.
+QStringList screen(const QByteArray &bytes, int width)
+{
+    QStringList lines { QString() };
+    int row = 0;
+    const QString text = QString::fromUtf8(bytes);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\x1b')) {
+            qsizetype end = i + 2;
+            while (end < text.size() && text.at(end).isDigit())
+                ++end;
+            const int count = text.mid(i + 2, end - i - 2).toInt();
+            if (text.at(end) == QLatin1Char('A'))
+                row = std::max(0, row - count);
+            else if (text.at(end) == QLatin1Char('J'))
+                lines = lines.mid(0, row) << QString();
+            i = end;
+        } else if (c == QLatin1Char('\r')) {
+            lines[row].clear();
+        } else if (c == QLatin1Char('\n')) {
+            if (++row == lines.size())
+                lines << QString();
+        } else {
+            if (lines[row].size() == width && ++row == lines.size())
+                lines << QString();
+            lines[row] += c;
+        }
+    }
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+void TstFlashUnits::messagesAboveTheBars_data()
+{
+    QTest::addColumn<int>("width");
+    // "!text" prints a message on the error stream; anything else draws bars split at '|'.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("a message survives the next redraw")
+        << 80 << QStringList { "A 1|B 1", "!A: refused [exit 6]", "A 2|B 2" }
+        << QStringList { "A: refused [exit 6]", "A 2", "B 2" };
+    QTest::newRow("every port's message stays")
+        << 80
+        << QStringList { "A 1|B 1|C 1", "!A: file error [exit 4]", "A 2|B 2|C 2",
+               "!C: Read error (5) [exit 8]", "A 3|B 3|C 3" }
+        << QStringList { "A: file error [exit 4]", "C: Read error (5) [exit 8]", "A 3", "B 3",
+               "C 3" };
+    QTest::newRow("bars cut short of the width, a long message wraps")
+        << 10 << QStringList { "A 123456789012|B 1", "!0123456789abc", "A 123456789012|B 2" }
+        << QStringList { "0123456789", "abc", "A 1234567", "B 2" };
+}
+
+// The bars go to standard output and the messages to standard error: two streams, each with
+// its own buffer, meeting on one terminal.
+void TstFlashUnits::messagesAboveTheBars()
+{
+    QFETCH(int, width);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, shown);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray path = dir.filePath(QStringLiteral("terminal")).toLocal8Bit();
+    FILE *out = std::fopen(path.constData(), "a");
+    FILE *err = std::fopen(path.constData(), "a");
+    QVERIFY(out && err);
+    std::setvbuf(out, nullptr, _IOFBF, 4096);
+    std::setvbuf(err, nullptr, _IOFBF, 4096);
+    {
+        BarBlock bars(out, width);
+        for (const QString &step : steps) {
+            if (step.startsWith(QLatin1Char('!')))
+                bars.message(err, step.mid(1));
+            else
+                bars.draw(step.split(QLatin1Char('|')));
+        }
+    }
+    std::fclose(out);
+    std::fclose(err);
+    QFile file(QString::fromLocal8Bit(path));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(screen(file.readAll(), width), shown);
 }
 
 QTEST_APPLESS_MAIN(TstFlashUnits)
