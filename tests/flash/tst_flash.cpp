@@ -14,6 +14,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace ormelin;
 
@@ -226,6 +228,8 @@ private slots:
     void commands_data();
     void commands();
     void interruptClosesEveryPort();
+    void signalAtTheEraseQuestion_data();
+    void signalAtTheEraseQuestion();
     void deviceLostEndsOnlyItsPort();
 };
 
@@ -582,6 +586,39 @@ void TstFlash::deviceLostEndsOnlyItsPort()
                  lost.port() + QStringLiteral(": ") + outcome + QStringLiteral(" [exit 8]")),
         qPrintable(run.err));
     QVERIFY2(!run.err.contains(QStringLiteral("ormelin-flash: ")), qPrintable(run.err));
+}
+
+void TstFlash::signalAtTheEraseQuestion_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl+C") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+// The question is asked on a terminal only: input and output go to a pseudo-terminal nobody
+// answers on, and the signal alone has to end the wait.
+void TstFlash::signalAtTheEraseQuestion()
+{
+    QFETCH(int, signal);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString terminal = QString::fromLocal8Bit(::ptsname(master));
+    QProcess process;
+    process.setProgram(QStringLiteral(ORMELIN_FLASH));
+    process.setArguments({ QStringLiteral("--port"),
+        QStringLiteral("/nonexistent-ormelin-test/ttyNONE"), QStringLiteral("--erase") });
+    process.setStandardInputFile(terminal);
+    process.setStandardOutputFile(terminal);
+    process.start();
+    QByteArray asked;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        (asked += process.readAllStandardError()).contains("Type yes"), asked.constData(), 10000);
+    ::kill(pid_t(process.processId()), signal);
+    const Run run = finishFlash(process);
+    ::close(master);
+    QCOMPARE(run.exitCode, 130);
+    QVERIFY2(run.err.contains(QStringLiteral("nothing erased")), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TstFlash)
