@@ -37,6 +37,12 @@ FlashWriter::FlashWriter(
             *cancelled << name;
         end(false);
     });
+    connect(&m_controller, &LinkController::eraseRequested, this, [this](bool *ended) {
+        if (!m_running)
+            return;
+        *ended = true;
+        end(false);
+    });
     // A failure inside the timer's handler is reported and leaves the timer as it was.
     connect(&m_pacingTimer, &NonRestartingTimer::expired, this,
         [this] { guarded([this] { onPacingExpiry(); }); });

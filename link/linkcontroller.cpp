@@ -81,9 +81,12 @@ QStringList LinkController::reset(bool lost)
 
 void LinkController::selectPort(const QString &portText)
 {
-    QStringList cancelled;
+    QStringList &cancelled = m_cancelledByPortChange;
     if (m_port.IsOpen()) {
-        cancelled = reset(false);
+        for (const QString &name : reset(false)) {
+            if (!cancelled.contains(name))
+                cancelled << name;
+        }
         m_port.PurgeAll();
         m_port.Close();
     }
@@ -106,8 +109,10 @@ void LinkController::selectPort(const QString &portText)
     // it in turn.
     if (!cancelled.isEmpty())
         m_ui.setStatus(QStringLiteral("Отменено из-за смены порта: ") + cancelled.join(u", "));
-    if (m_port.IsOpen())
+    if (m_port.IsOpen()) {
+        cancelled.clear();
         connectionCheck();
+    }
 }
 
 bool LinkController::lineLost()
@@ -229,7 +234,15 @@ void LinkController::eraseObjectTable()
 {
     if (!m_port.IsOpen())
         return;
+    // A write pressed before the erase ends with it, held or running; one pressed after it runs
+    // after it, as a new write.
+    bool writeEnded = std::erase_if(m_held, [](const Held &h) {
+        return h.kind == HeldCommand::WriteToFlash || h.kind == HeldCommand::NextObject;
+    }) > 0;
+    emit eraseRequested(&writeEnded);
     whenLineFree(HeldCommand::Erase, [this] { startErase(); });
+    if (writeEnded)
+        m_ui.setStatus(QStringLiteral("Запись во флэш прервана: ") + heldName(HeldCommand::Erase));
 }
 
 void LinkController::startErase()

@@ -52,6 +52,7 @@ public:
     // held for the old port are dropped, and the operator told so.
     void selectPort(const QString &portText);
     void connectionCheck();
+    // Ends a write to flash pressed before it, running or held, and tells the operator so.
     void eraseObjectTable();
     // Output commands expect no reply: they are sent at once, even while a reply is awaited.
     void outputSelectedObject();
@@ -80,6 +81,11 @@ signals:
     // The port is being closed or changed (lost: its device has gone). Whatever runs on it ends
     // now; a receiver that ends something the operator started adds its name to `cancelled`.
     void lineReset(bool lost, QStringList *cancelled);
+    // The erase was pressed. A write to flash under way ends now, before the erase is sent or
+    // held: its later objects would otherwise go into the table the erase has just emptied, and
+    // its completion message would report objects that are no longer there. A receiver that
+    // ends one sets `ended`.
+    void eraseRequested(bool *ended);
 
 private:
     void onBytesReceived(int32_t count);
@@ -118,6 +124,10 @@ private:
     bool m_lateReplyPossible = false;
     // The upload's bytes are still going out: no reply to it can have come yet.
     bool m_uploadOnLine = false;
+    // What a port change cancelled, told after each port's own status until a port opens: a name
+    // typed into the port box selects a port at every keystroke, and only the first of them
+    // found the commands still running.
+    QStringList m_cancelledByPortChange;
 };
 
 } // namespace ormelin

@@ -185,13 +185,23 @@ struct Model
             run(Check);
             return;
         }
+        // An erase ends the write pressed before it, held or running.
+        bool writeEnded = false;
+        if (p == Erase) {
+            writeEnded = std::erase(queue, Write) > 0 || writing;
+            if (writing)
+                gaugeVisible = false;
+            writing = false;
+        }
         if (!awaiting()) {
             run(p);
-            return;
+        } else {
+            std::erase(queue, p);
+            queue.push_back(p);
+            status = kHeld;
         }
-        std::erase(queue, p);
-        queue.push_back(p);
-        status = kHeld;
+        if (writeEnded)
+            status = QStringLiteral("Запись во флэш прервана: очистка флэш");
     }
     void release()
     {
@@ -230,7 +240,8 @@ struct Model
         case 0x58:
             if (!complete)
                 return;
-            if (b[1] == 0xFF && b[2] == 0xFF) {
+            // The refusal of an object whose write has already ended is not shown.
+            if (writing && b[1] == 0xFF && b[2] == 0xFF) {
                 ++messages;
                 gaugeVisible = false;
                 writing = false;

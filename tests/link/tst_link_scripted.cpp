@@ -21,6 +21,9 @@ const QString kHeld = QStringLiteral("Ждем ответа Тарвикса н�
 const QString kRefused
     = QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от записи.");
 const QString kCompleted = QStringLiteral("Передача успешно завершена. Передано 0 кБайт.");
+const QString kWriteEnded = QStringLiteral("Запись во флэш прервана: очистка флэш");
+const QString kErased = QStringLiteral("Таблица объектов во флэш очищена");
+const QString kWriteCutByPort = QStringLiteral("Отменено из-за смены порта: запись во флэш");
 
 // The frames the link queued, by kind, with each upload's payload skipped.
 QStringList frameKinds(const QByteArray &sent)
@@ -76,7 +79,7 @@ struct Rig
         list.setCell(1, ColNumber, QStringLiteral("7"));
         list.setCell(1, ColType, objectTypeTexts().at(TypeScript));
         list.setCell(1, ColFile, f.fileName());
-        port.failingDevice = QStringLiteral("ttyMissing");
+        port.failingDevices = QStringList { "ttyM", "ttyMissing" };
         link.selectPort(QStringLiteral("ttyA"));
     }
     ~Rig() { setFailureHandler({}); }
@@ -129,7 +132,7 @@ private slots:
     // judged for the command it answers. Steps: a button ("write", "erase", "check"), a port
     // event ("tx", "lose"), a reply ("check-reply", "ok", "refused", "erased"), "select NAME",
     // "clear" (the list's only object is cleared), "until KIND" (waits for the next frame of that
-    // kind), "until ended" (waits for the gauge to be hidden).
+    // kind), "until ended" (waits for the gauge to be hidden), "said TEXT" (the status line now).
     void oneCommandOnTheLine_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -163,15 +166,33 @@ private slots:
                    "refused" }
             << QStringList { "check", "filler", "script" } << QStringList { kRefused }
             << "Передаем объект 7" << true << false;
+        // An erase ends the write pressed before it, held or running: the table it empties is
+        // not reported as written. A write pressed after it runs after it.
         QTest::newRow("write, write again, erase, all while an object is unanswered")
-            << QStringList { "check-reply", "write", "write", "erase", "tx", "ok", "tx", "ok",
-                   "erased", "until ended" }
-            << QStringList { "check", "script", "script", "erase" } << QStringList { kCompleted }
+            << QStringList { "check-reply", "write", "write", "erase", "said " + kWriteEnded, "tx",
+                   "ok", "said " + kWriteEnded, "erased" }
+            << QStringList { "check", "script", "erase" } << QStringList() << kErased << true
+            << true;
+        QTest::newRow("erase pressed in the pause between objects") << QStringList { "check-reply",
+            "write", "tx", "ok", "erase", "said " + kWriteEnded,
+            "erased" } << QStringList { "check", "script", "erase" } << QStringList()
+                                                                    << kErased << false << true;
+        QTest::newRow("erase while an object is unanswered, write-protected")
+            << QStringList { "check-reply", "write", "erase", "tx", "ok", "refused" }
+            << QStringList { "check", "script", "erase" } << QStringList()
+            << "Удаление не выполнено: флэш защищена от записи" << true << true;
+        QTest::newRow("erase while an object is never answered")
+            << QStringList { "check-reply", "write", "erase", "tx", "until filler", "tx",
+                   "until filler", "tx", "until filler", "tx", "until filler", "tx", "until filler",
+                   "tx", "until erase", "erased" }
+            << QStringList { "check", "script", "filler", "filler", "filler", "filler", "filler",
+                   "erase" }
+            << QStringList() << kErased << true << false;
+        QTest::newRow("write pressed after the erase runs after it")
+            << QStringList { "check-reply", "write", "erase", "write", "tx", "ok", "erased", "tx",
+                   "ok", "until ended" }
+            << QStringList { "check", "script", "erase", "script" } << QStringList { kCompleted }
             << "" << true << true;
-        QTest::newRow("erase pressed in the pause between objects")
-            << QStringList { "check-reply", "write", "tx", "ok", "erase", "erased", "until ended" }
-            << QStringList { "check", "script", "erase" } << QStringList { kCompleted } << ""
-            << false << true;
         QTest::newRow("held write dropped when the port changes")
             << QStringList { "write", "select ttyB" } << QStringList { "check", "check" }
             << QStringList() << "Отменено из-за смены порта: запись во флэш" << true << false;
@@ -188,6 +209,18 @@ private slots:
         QTest::newRow("write again in the pause of a write whose list was cleared")
             << QStringList { "check-reply", "write", "tx", "ok", "clear", "write" }
             << QStringList { "check", "script" } << QStringList() << "Список пуст" << false << true;
+        // Typed into the port box, a name selects a port at every keystroke: the write cut by
+        // the first one is still named after the last one's status, until a port opens.
+        QTest::newRow("write running, a port that does not open typed a name at a time")
+            << QStringList { "check-reply", "write", "select ttyM", "said " + kWriteCutByPort,
+                   "select ttyMissing" }
+            << QStringList { "check", "script" } << QStringList() << kWriteCutByPort << false
+            << false;
+        QTest::newRow("write in its pause, a port typed a name at a time, then another")
+            << QStringList { "check-reply", "write", "tx", "ok", "select ttyM", "select ttyB",
+                   "said " + kWriteCutByPort, "check-reply", "select ttyM" }
+            << QStringList { "check", "script", "check" } << QStringList()
+            << "Не могу открыть порт ttyM" << false << false;
         QTest::newRow("device gone in the pause between objects")
             << QStringList { "check-reply", "write", "tx", "ok", "lose" }
             << QStringList { "check", "script" } << QStringList()
@@ -225,6 +258,8 @@ private slots:
                 guarded([&] { rig.link.selectPort(step.section(QLatin1Char(' '), 1)); });
             else if (step == QLatin1String("clear"))
                 rig.list.setCell(1, ColNumber, QString());
+            else if (step.startsWith(QLatin1String("said ")))
+                QCOMPARE(rig.ui.status(), step.section(QLatin1Char(' '), 1));
             else if (step == QLatin1String("until ended"))
                 QTRY_VERIFY_WITH_TIMEOUT(!rig.ui.gaugeVisible, kWait);
             else if (step.startsWith(QLatin1String("until "))) {

@@ -26,12 +26,26 @@ constexpr double kAtLeast300ms = 0.29;
 const QString kHeld = QStringLiteral("Ждем ответа Тарвикса на предыдущую команду");
 const QString kRefused
     = QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от записи.");
+const QString kErased = QStringLiteral("Таблица объектов во флэш очищена");
+const QString kWriteEnded = QStringLiteral("Запись во флэш прервана: очистка флэш");
 
 QStringList payloadResults(const SimProcess &sim)
 {
     QStringList out;
     for (const QString &line : sim.log(QStringLiteral("payload")))
         out << line.section(QStringLiteral("result="), 1);
+    return out;
+}
+
+// The numbers of the objects in the simulator's table, in number order.
+QList<int> storedNumbers(const SimProcess &sim)
+{
+    QList<int> out;
+    for (const QString &line : QString::fromLatin1(sim.dumpFile(QStringLiteral("table.txt")))
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!line.startsWith(QLatin1Char('#')))
+            out << line.section(QLatin1Char(' '), 0, 0).toInt();
+    }
     return out;
 }
 
@@ -109,34 +123,47 @@ private slots:
     }
 
     // Buttons pressed while the controller has not yet answered the command before: each reply
-    // is judged for the command it answers, no press is lost, and the gauge does not stay shown.
+    // is judged for the command it answers, no press is lost, the gauge does not stay shown, and
+    // the controller's table holds what the operator was told.
     void pressesWhileAReplyIsAwaited_data()
     {
         QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<int>("objects");
         QTest::addColumn<QString>("presses");
         QTest::addColumn<QString>("outcome"); // the one message, or the last status
         QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<QList<int>>("table");
         QTest::newRow("write right behind a late check reply")
-            << QStringList { "--delay", "200" } << "write" << completion(1) << QList<int> { 1 };
-        QTest::newRow("write right behind a late check reply, write-protected")
-            << QStringList { "--delay", "200", "--protect" } << "write" << kRefused
+            << QStringList { "--delay", "200" } << 1 << "write" << completion(1) << QList<int> { 1 }
             << QList<int> { 1 };
+        QTest::newRow("write right behind a late check reply, write-protected")
+            << QStringList { "--delay", "200", "--protect" } << 1 << "write" << kRefused
+            << QList<int> { 1 } << QList<int>();
+        // The erase ends the write pressed before it: once the object on its way is answered,
+        // nothing more of it goes out, and the emptied table is not reported as written.
         QTest::newRow("write, write 100 ms later, erase 50 ms later")
-            << QStringList { "--delay", "300" } << "write write erase" << completion(1)
-            << QList<int> { 1, 1 };
+            << QStringList { "--delay", "300" } << 4 << "write write erase" << kErased
+            << QList<int> { 1 } << QList<int>();
+        QTest::newRow("write, write 100 ms later, erase 50 ms later, write")
+            << QStringList { "--delay", "300" } << 4 << "write write erase write" << completion(3)
+            << QList<int> { 1, 1, 2, 3, 4 } << QList<int> { 1, 2, 3, 4 };
         QTest::newRow("write again in the pause, list cleared")
-            << QStringList() << "write clear" << QStringLiteral("Список пуст") << QList<int> { 1 };
+            << QStringList() << 1 << "write clear" << QStringLiteral("Список пуст")
+            << QList<int> { 1 } << QList<int> { 1 };
     }
     void pressesWhileAReplyIsAwaited()
     {
         QFETCH(QStringList, simArgs);
+        QFETCH(int, objects);
         QFETCH(QString, presses);
         QFETCH(QString, outcome);
         QFETCH(QList<int>, sent);
+        QFETCH(QList<int>, table);
         FaultRig rig;
         QVERIFY(rig.startSim(simArgs));
-        rig.setRow(
-            1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), pattern(700, 1)));
+        for (int row = 1; row <= objects; ++row)
+            rig.setRow(row, QString::number(row), TypeScript,
+                rig.file(QStringLiteral("%1.scr").arg(row), pattern(700, row)));
         QElapsedTimer clock;
         const auto waitUntil = [&](qint64 ms) {
             QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() >= ms; }, 5000));
@@ -151,15 +178,17 @@ private slots:
             rig.writeToFlash();
             clock.start();
         }
-        if (presses == QLatin1String("write write erase")) {
+        if (presses.startsWith(QLatin1String("write write erase"))) {
             waitUntil(100);
             rig.writeToFlash();
             QCOMPARE(rig.ui.status(), kHeld);
             waitUntil(150);
             rig.link.eraseObjectTable();
-            QTRY_VERIFY_WITH_TIMEOUT(
-                rig.ui.statuses.contains(QStringLiteral("Таблица объектов во флэш очищена")),
-                kWait);
+            QCOMPARE(rig.ui.status(), kWriteEnded);
+            QVERIFY(!rig.ui.gaugeVisible);
+            if (presses.endsWith(QLatin1String("erase write")))
+                rig.writeToFlash();
+            QTRY_VERIFY_WITH_TIMEOUT(rig.ui.statuses.contains(kErased), kWait);
         } else if (presses == QLatin1String("write clear")) {
             // In the pause after the accepted object.
             QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("reply")).size(), 2, kWait);
@@ -177,6 +206,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!rig.ui.gaugeVisible, kWait);
         QCOMPARE(rig.uploadedNumbers(), sent);
         QCOMPARE(payloadResults(*rig.sim).size(), sent.size());
+        QTRY_COMPARE_WITH_TIMEOUT(storedNumbers(*rig.sim), table, kWait);
         QVERIFY(rig.failures.isEmpty());
     }
 

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +17,7 @@ class ScriptedPort final : public ormelin::CommPort
 {
 public:
     QByteArray sent; // every byte queued, in order
-    QString failingDevice; // Open of this name fails
+    QStringList failingDevices; // Open of these names fails
     bool gone = false;
 
     // The serial component's events, as it would deliver them.
@@ -44,7 +45,7 @@ public:
     QString DeviceName() const override { return m_name; }
     void Open() override
     {
-        if (m_name == failingDevice)
+        if (failingDevices.contains(m_name))
             throw ormelin::EVaCommError(
                 QStringLiteral("Specified device not found (%1).").arg(m_name));
         m_open = true;
