@@ -5,7 +5,7 @@ namespace ormelin {
 void AnchorLayout::place(QWidget *widget, QRect designGeometry, Anchors anchors)
 {
     widget->setGeometry(designGeometry);
-    m_items.append(Item{widget, designGeometry, anchors});
+    m_items.append(Item { widget, designGeometry, anchors });
 }
 
 QRect AnchorLayout::arrange(QRect design, Anchors anchors, QSize designSize, QSize clientSize)

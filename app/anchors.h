@@ -21,7 +21,10 @@ class AnchorLayout
 {
 public:
     // `designSize` is the size of the client area the positions were given for.
-    explicit AnchorLayout(QSize designSize) : m_design(designSize) {}
+    explicit AnchorLayout(QSize designSize)
+        : m_design(designSize)
+    {
+    }
 
     // Places the widget at its design geometry and remembers how it follows the edges.
     void place(QWidget *widget, QRect designGeometry, Anchors anchors = kAnchorLeftTop);

@@ -24,7 +24,7 @@ QString boundedBoxText(const QString &text)
 void showFailureBox(QWidget *parent, const QString &failure)
 {
     QMessageBox box(QMessageBox::Critical, kApplicationTitle,
-                    boundedBoxText(failureBoxText(failure)), QMessageBox::Ok, parent);
+        boundedBoxText(failureBoxText(failure)), QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("FailureBox"));
     box.setTextFormat(Qt::PlainText);
     box.exec();

@@ -4,7 +4,10 @@
 
 namespace ormelin {
 
-ProgressGauge::ProgressGauge(QWidget *parent) : QWidget(parent) {}
+ProgressGauge::ProgressGauge(QWidget *parent)
+    : QWidget(parent)
+{
+}
 
 void ProgressGauge::setMaximum(int maximum)
 {

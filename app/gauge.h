@@ -20,7 +20,7 @@ public:
     int percent() const;
     QString text() const;
 
-    static inline const QColor kBarColour{0x80, 0x00, 0x00};
+    static inline const QColor kBarColour { 0x80, 0x00, 0x00 };
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -32,7 +32,7 @@ public:
     }
 };
 
-int g_signalPipe[2] = {-1, -1};
+int g_signalPipe[2] = { -1, -1 };
 
 void onTerminationSignal(int)
 {
@@ -53,11 +53,13 @@ void closeOnTerminationSignals(ormelin::TSendForm &window)
         [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
         window.closeUnattended();
     });
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : { SIGTERM, SIGINT, SIGHUP })
         ::sigaction(sig, &action, nullptr);
 }
 

@@ -59,8 +59,7 @@ QFont headingFont()
 }
 
 // Runs a handler from Qt under the failure guard.
-template <class F>
-auto guard(F &&f)
+template <class F> auto guard(F &&f)
 {
     return [f = std::forward<F>(f)](auto &&...) { guarded(f); };
 }
@@ -125,13 +124,13 @@ void TSendForm::createControls(const StartUpOptions &options)
         a.place(l, QRect(at, l->sizeHint()), anchors);
         return l;
     };
-    auto button = [&](const QString &name, const QString &text, QRect r,
-                      Anchors anchors = kAnchorLeftTop) {
-        auto *b = new QPushButton(text, m_client);
-        b->setObjectName(name);
-        a.place(b, r, anchors);
-        return b;
-    };
+    auto button
+        = [&](const QString &name, const QString &text, QRect r, Anchors anchors = kAnchorLeftTop) {
+              auto *b = new QPushButton(text, m_client);
+              b->setObjectName(name);
+              a.place(b, r, anchors);
+              return b;
+          };
     const QFont heading = headingFont();
 
     // Entry area.
@@ -191,20 +190,18 @@ void TSendForm::createControls(const StartUpOptions &options)
         StringGrid->setColumnWidth(c, ObjectListModel::columnWidth(c));
     a.place(StringGrid, QRect(8, 216, 744, 385), kAll);
     label(QStringLiteral("Работа со списком"), QPoint(758, 216), kTopRight, &heading);
-    const QStringList listButtons = {QStringLiteral("Очистить список"),
-                                     QStringLiteral("Сохранить список"),
-                                     QStringLiteral("Загрузить список"),
-                                     QStringLiteral("Добавить список"),
-                                     QStringLiteral("Очистить строку"),
-                                     QStringLiteral("Выполнить из флэш")};
-    const QStringList listNames = {QStringLiteral("ClearListBtn"), QStringLiteral("SaveListBtn"),
-                                   QStringLiteral("LoadListBtn"), QStringLiteral("AppendListBtn"),
-                                   QStringLiteral("ClearRowBtn"), QStringLiteral("ExecBtn")};
-    QPushButton **listSlots[] = {&ClearListBtn, &SaveListBtn, &LoadListBtn,
-                                 &AppendListBtn, &ClearRowBtn, &ExecBtn};
+    const QStringList listButtons
+        = { QStringLiteral("Очистить список"), QStringLiteral("Сохранить список"),
+              QStringLiteral("Загрузить список"), QStringLiteral("Добавить список"),
+              QStringLiteral("Очистить строку"), QStringLiteral("Выполнить из флэш") };
+    const QStringList listNames = { QStringLiteral("ClearListBtn"), QStringLiteral("SaveListBtn"),
+        QStringLiteral("LoadListBtn"), QStringLiteral("AppendListBtn"),
+        QStringLiteral("ClearRowBtn"), QStringLiteral("ExecBtn") };
+    QPushButton **listSlots[]
+        = { &ClearListBtn, &SaveListBtn, &LoadListBtn, &AppendListBtn, &ClearRowBtn, &ExecBtn };
     for (int i = 0; i < listButtons.size(); ++i)
-        *listSlots[i] = button(listNames[i], listButtons[i], QRect(760, 248 + 32 * i, 135, 25),
-                               kTopRight);
+        *listSlots[i]
+            = button(listNames[i], listButtons[i], QRect(760, 248 + 32 * i, 135, 25), kTopRight);
 
     // Port area.
     frame(QRect(0, 615, 209, 66), kLeftBottom);
@@ -233,12 +230,12 @@ void TSendForm::createControls(const StartUpOptions &options)
     a.place(ProgrBar, QRect(368, 624, 441, 20), kLeftRightBottom);
     ProgrBar->hide();
     WriteBtn = button(QStringLiteral("WriteBtn"), QStringLiteral("Записать во флэш"),
-                      QRect(224, 648, 137, 25), kLeftBottom);
+        QRect(224, 648, 137, 25), kLeftBottom);
     WriteBtn->setToolTip(QStringLiteral("Записывает все объекты во флэш Тарвикса"));
     EraseBtn = button(QStringLiteral("EraseBtn"), QStringLiteral("Очистить флэш"),
-                      QRect(368, 648, 137, 25), kLeftBottom);
-    ExitBtn = button(QStringLiteral("ExitBtn"), QStringLiteral("Выход"), QRect(824, 651, 105, 25),
-                     kRightBottom);
+        QRect(368, 648, 137, 25), kLeftBottom);
+    ExitBtn = button(
+        QStringLiteral("ExitBtn"), QStringLiteral("Выход"), QRect(824, 651, 105, 25), kRightBottom);
 
     StatBar = new QLabel(QStringLiteral("V1.0"));
     StatBar->setObjectName(QStringLiteral("StatBar"));
@@ -278,24 +275,20 @@ void TSendForm::wireControls()
 {
     connect(AddBtn, &QPushButton::clicked, this, guard([this] { AddBtnClick(); }));
     connect(BrowseBtn, &QToolButton::clicked, this, guard([this] { BrowseBtnClick(); }));
-    connect(TypeCombo, &QComboBox::currentIndexChanged, this,
-            guard([this] { TypeComboChange(); }));
-    connect(StringGrid, &QTableView::doubleClicked, this,
-            guard([this] { StringGridDblClick(); }));
+    connect(TypeCombo, &QComboBox::currentIndexChanged, this, guard([this] { TypeComboChange(); }));
+    connect(StringGrid, &QTableView::doubleClicked, this, guard([this] { StringGridDblClick(); }));
     connect(ClearListBtn, &QPushButton::clicked, this, guard([this] {
-                m_editor.clearList();
-                selectGridRow(m_list.selectedRow());
-            }));
+        m_editor.clearList();
+        selectGridRow(m_list.selectedRow());
+    }));
     connect(SaveListBtn, &QPushButton::clicked, this, guard([this] { m_document.saveList(); }));
     connect(LoadListBtn, &QPushButton::clicked, this, guard([this] { m_document.loadList(); }));
-    connect(AppendListBtn, &QPushButton::clicked, this,
-            guard([this] { m_document.appendList(); }));
+    connect(AppendListBtn, &QPushButton::clicked, this, guard([this] { m_document.appendList(); }));
     connect(ClearRowBtn, &QPushButton::clicked, this, guard([this] { m_editor.clearRow(); }));
-    connect(ExecBtn, &QPushButton::clicked, this,
-            guard([this] { m_link->outputSelectedObject(); }));
+    connect(
+        ExecBtn, &QPushButton::clicked, this, guard([this] { m_link->outputSelectedObject(); }));
     connect(WriteBtn, &QPushButton::clicked, this, guard([this] { m_link->writeToFlash(); }));
-    connect(EraseBtn, &QPushButton::clicked, this,
-            guard([this] { m_link->eraseObjectTable(); }));
+    connect(EraseBtn, &QPushButton::clicked, this, guard([this] { m_link->eraseObjectTable(); }));
     connect(ExitBtn, &QPushButton::clicked, this, guard([this] { close(); }));
     // The check button only carries its hint.
     // Every edit of the port box, typed or chosen, and every choice from its list selects the
@@ -318,14 +311,13 @@ void TSendForm::wireControls()
 
     // The grid's selection and the list's selected row follow each other.
     connect(StringGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex &current) {
-                if (current.isValid())
-                    m_list.selectRow(ObjectListModel::listRow(current.row()));
-            });
-    connect(&m_list, &ObjectList::selectionChanged, this,
-            [this](int row) { selectGridRow(row); });
+        [this](const QModelIndex &current) {
+            if (current.isValid())
+                m_list.selectRow(ObjectListModel::listRow(current.row()));
+        });
+    connect(&m_list, &ObjectList::selectionChanged, this, [this](int row) { selectGridRow(row); });
     connect(&m_list, &ObjectList::rowCountChanged, this,
-            [this] { selectGridRow(m_list.selectedRow()); });
+        [this] { selectGridRow(m_list.selectedRow()); });
 }
 
 void TSendForm::startUp(const StartUpOptions &options)
@@ -358,8 +350,7 @@ void TSendForm::selectGridRow(int listRow)
     if (current.isValid() && current.row() == modelRow
         && StringGrid->selectionModel()->isRowSelected(modelRow))
         return;
-    StringGrid->selectionModel()->setCurrentIndex(
-        m_model.index(modelRow, 0),
+    StringGrid->selectionModel()->setCurrentIndex(m_model.index(modelRow, 0),
         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
@@ -448,14 +439,14 @@ void TSendForm::closeEvent(QCloseEvent *event)
                 = m_document.closeUnattended(recoveryFolder());
             if (!outcome.keptIn.isEmpty()) {
                 std::fprintf(stderr, "%s\n",
-                             qUtf8Printable(QStringLiteral("Ормелин: измененный список не сохранен, "
-                                                           "он записан в файл ")
-                                            + outcome.keptIn));
+                    qUtf8Printable(QStringLiteral("Ормелин: измененный список не сохранен, "
+                                                  "он записан в файл ")
+                        + outcome.keptIn));
             } else if (!outcome.failure.isEmpty()) {
                 std::fprintf(stderr, "%s\n",
-                             qUtf8Printable(QStringLiteral("Ормелин: измененный список не удалось "
-                                                           "сохранить: ")
-                                            + outcome.failure));
+                    qUtf8Printable(QStringLiteral("Ормелин: измененный список не удалось "
+                                                  "сохранить: ")
+                        + outcome.failure));
             }
         });
     } else {
@@ -615,8 +606,8 @@ void TSendForm::dropFile(DropTarget target, const QString &path)
 
 void TSendForm::showMessage(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, boundedBoxText(text),
-                    QMessageBox::NoButton, this);
+    QMessageBox box(
+        QMessageBox::NoIcon, kApplicationTitle, boundedBoxText(text), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.setTextFormat(Qt::PlainText);
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);

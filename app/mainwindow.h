@@ -43,7 +43,7 @@ public:
     explicit TSendForm(const StartUpOptions &options, QWidget *parent = nullptr);
     ~TSendForm() override;
 
-    static constexpr QSize kDesignClientSize{939, 680}; // above the status bar
+    static constexpr QSize kDesignClientSize { 939, 680 }; // above the status bar
     static constexpr int kStatusBarHeight = 20;
 
     // OperatorUi
@@ -117,7 +117,7 @@ private:
     std::unique_ptr<DeviceLink> m_link;
     std::unique_ptr<AnchorLayout> m_anchors;
     std::unique_ptr<PicturePreviewer> m_previewer;
-    QString m_lastOpenChoice;  // the one open dialog starts from the file last chosen in it
+    QString m_lastOpenChoice; // the one open dialog starts from the file last chosen in it
     QString m_lastSaveChoice;
     bool m_shutDown = false;
     bool m_unattended = false;

@@ -34,7 +34,7 @@ QList<PortChoice> portChoices()
 {
     QList<PortChoice> choices;
     for (int n = 1; n <= 9; ++n)
-        choices.append({QStringLiteral("COM%1").arg(n), QString()});
+        choices.append({ QStringLiteral("COM%1").arg(n), QString() });
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         QStringList parts;
         if (!info.description().isEmpty())
@@ -43,12 +43,13 @@ QList<PortChoice> portChoices()
             parts << info.manufacturer();
         if (!info.serialNumber().isEmpty())
             parts << QStringLiteral("S/N ") + info.serialNumber();
-        choices.append({info.portName(), parts.join(QStringLiteral(", "))});
+        choices.append({ info.portName(), parts.join(QStringLiteral(", ")) });
     }
     return choices;
 }
 
-PortBox::PortBox(QWidget *parent) : QComboBox(parent)
+PortBox::PortBox(QWidget *parent)
+    : QComboBox(parent)
 {
     // Qt's box takes the end of an edit (the text losing the focus, as it does when the list
     // opens, or Enter) for a choice of the item of that name. The operator chose nothing, and

@@ -6,7 +6,7 @@ namespace ormelin {
 
 struct PortChoice
 {
-    QString name;        // what goes into the box, e.g. "COM3" or "ttyUSB0"
+    QString name; // what goes into the box, e.g. "COM3" or "ttyUSB0"
     QString description; // what helps the operator recognise the adapter
 };
 

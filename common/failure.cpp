@@ -11,7 +11,10 @@ FailureHandler &handler()
 }
 } // namespace
 
-Failure::Failure(const QString &text) : std::runtime_error(text.toStdString()) {}
+Failure::Failure(const QString &text)
+    : std::runtime_error(text.toStdString())
+{
+}
 
 void setFailureHandler(FailureHandler h)
 {

@@ -27,8 +27,7 @@ QString failureText(const std::exception &e);
 
 // Every entry point from Qt (slot, timer, serial delivery) runs its work through this, so that
 // no exception ever crosses Qt's event loop.
-template <class F>
-void guarded(F &&work) noexcept
+template <class F> void guarded(F &&work) noexcept
 {
     try {
         std::forward<F>(work)();

@@ -15,7 +15,10 @@ int hexDigit(QChar c)
     return -1;
 }
 
-bool isDecimal(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
+bool isDecimal(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
 
 std::optional<std::int32_t> parseHex(QStringView digits)
 {

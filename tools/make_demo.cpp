@@ -131,17 +131,18 @@ int main(int argc, char *argv[])
         QString width, height, file;
     };
     const QList<Object> objects = {
-        {1, TypeJpeg, {}, {}, QStringLiteral("заставка.jpg")},
-        {2, TypeBitmap, {}, {}, QStringLiteral("кнопка.bmp")},
-        {10, TypeMicrochipFont, QStringLiteral("8"), QStringLiteral("12"),
-         QStringLiteral("шрифт8x12.fnt")},
-        {11, TypeMonoFont, QStringLiteral("8"), QStringLiteral("16"),
-         QStringLiteral("моно8x16.fnt")},
-        {20, TypeScript, {}, {}, QStringLiteral("приветствие.scr")},
+        { 1, TypeJpeg, {}, {}, QStringLiteral("заставка.jpg") },
+        { 2, TypeBitmap, {}, {}, QStringLiteral("кнопка.bmp") },
+        { 10, TypeMicrochipFont, QStringLiteral("8"), QStringLiteral("12"),
+            QStringLiteral("шрифт8x12.fnt") },
+        { 11, TypeMonoFont, QStringLiteral("8"), QStringLiteral("16"),
+            QStringLiteral("моно8x16.fnt") },
+        { 20, TypeScript, {}, {}, QStringLiteral("приветствие.scr") },
     };
 
     bool ok = true;
-    ok &= scene(320, 240, QStringLiteral("Тарвикс")).save(dir.filePath(objects[0].file), "JPEG", 85);
+    ok &= scene(320, 240, QStringLiteral("Тарвикс"))
+              .save(dir.filePath(objects[0].file), "JPEG", 85);
     ok &= scene(96, 48, QStringLiteral("OK")).save(dir.filePath(objects[1].file), "BMP");
     ok &= writeFile(dir.filePath(objects[2].file), microchipFont(8, 12, u' ', u'~'));
     ok &= writeFile(dir.filePath(objects[3].file), monospaceFont(8, 16, u' ', u'~'));

@@ -6,22 +6,22 @@
 //     an empty queue), so every stall measured is the program's own work.
 // Offscreen platform; prints figures, asserts nothing.
 //   bench_window [--baud RATE]   (default 250000; 0 for a quick run)
-#include "eventwait.h"
 #include "app/mainwindow.h"
+#include "eventwait.h"
 #include "link_simprocess.h"
 #include "objlist/listfile.h"
 #include "windowdriver.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QEventLoop>
-#include <QTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -64,8 +64,7 @@ double startUpMs(const QTemporaryDir &dir)
     std::sort(times.begin(), times.end());
     std::printf("start-up to window shown, 1,319-row list: min %.1f ms, median %.1f ms, max %.1f ms"
                 " (target < 300 ms, first run %s)\n",
-                times.first(), times.at(times.size() / 2), times.last(),
-                "included");
+        times.first(), times.at(times.size() / 2), times.last(), "included");
     return times.at(times.size() / 2);
 }
 
@@ -99,15 +98,16 @@ int main(int argc, char *argv[])
     }
 
     SimProcess sim;
-    if (!sim.start({QStringLiteral("--baud"), baud}))
+    if (!sim.start({ QStringLiteral("--baud"), baud }))
         qFatal("%s", qPrintable(sim.error()));
     BoxAnswerer boxes;
     TSendForm window(testStartUp());
     window.show();
     QTest::qWaitForWindowExposed(&window);
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(sim.port());
-    if (!waitInEventLoop([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); },
-                 10000))
+    if (!waitInEventLoop(
+            [&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); },
+            10000))
         qFatal("no connection: %s", qPrintable(window.statusText()));
     window.findChild<QLineEdit *>(QStringLiteral("NumEdit"))->setText(QStringLiteral("1"));
     window.findChild<QComboBox *>(QStringLiteral("TypeCombo"))->setCurrentIndex(4);
@@ -131,7 +131,8 @@ int main(int argc, char *argv[])
     });
     ticker.start();
     last = clock.nsecsElapsed();
-    QTimer::singleShot(0, [&] { window.findChild<QPushButton *>(QStringLiteral("WriteBtn"))->click(); });
+    QTimer::singleShot(
+        0, [&] { window.findChild<QPushButton *>(QStringLiteral("WriteBtn"))->click(); });
     if (!waitInEventLoop([&] { return !boxes.texts("message").isEmpty(); }, 600000))
         qFatal("the write did not finish: %s", qPrintable(window.statusText()));
     const double seconds = clock.nsecsElapsed() / 1e9;
@@ -139,8 +140,9 @@ int main(int argc, char *argv[])
 
     std::printf("write of a 1.9 MB object at %s baud: %.1f s, %lld ticks, longest event-loop stall "
                 "%.1f ms (target < 50 ms)\n",
-                qPrintable(baud), seconds, ticks, longest / 1e6);
-    std::printf("RESULT window_startup_ms=%.1f\nRESULT window_stall_ms=%.1f\n", startUp, longest / 1e6);
+        qPrintable(baud), seconds, ticks, longest / 1e6);
+    std::printf(
+        "RESULT window_startup_ms=%.1f\nRESULT window_stall_ms=%.1f\n", startUp, longest / 1e6);
     std::printf("completion: %s\n", qPrintable(boxes.texts("message").value(0)));
     return 0;
 }

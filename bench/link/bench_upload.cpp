@@ -22,8 +22,8 @@
 // that comes between the frame's bytes (the writer drained its queue before the payload was
 // queued) starts the timer at the frame, and its filler also goes out behind the payload.
 // --trace prints every object's events.
-#include "eventwait.h"
 #include "common/failure.h"
+#include "eventwait.h"
 #include "fakeoperator.h"
 #include "link/devicelink.h"
 #include "link/protocol.h"
@@ -350,8 +350,8 @@ int main(int argc, char **argv)
                     "ms (the pseudo-terminal's buffer)\n",
             1000 * ahead[ahead.size() / 2], 1000 * ahead.last());
     std::printf("completion message: %s\n", qPrintable(ui.messages.first()));
-    std::printf("RESULT upload_floor_ratio=%.4f\nRESULT upload_cpu_share=%.4f\n",
-        measured / floor, cpu / measured);
+    std::printf("RESULT upload_floor_ratio=%.4f\nRESULT upload_cpu_share=%.4f\n", measured / floor,
+        cpu / measured);
 
     // With --trace: each object's events, in seconds from the simulator reading its frame.
     if (app.arguments().contains(QStringLiteral("--trace"))) {

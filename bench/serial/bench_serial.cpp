@@ -203,8 +203,11 @@ int main(int argc, char **argv)
     const double measured = readAt - start;
     const double wall = replyAt - start;
     const double cpu = cpuAtReply - cpuStart;
-    const QByteArray ourCrc = QByteArray::number(
-        tarviks::crc32(reinterpret_cast<const uint8_t *>(payload.constData()), size_t(payload.size())), 16).rightJustified(8, '0');
+    const QByteArray ourCrc
+        = QByteArray::number(tarviks::crc32(reinterpret_cast<const uint8_t *>(payload.constData()),
+                                 size_t(payload.size())),
+            16)
+              .rightJustified(8, '0');
 
     std::printf("  queueing took           %9.3f ms\n", (queuedAt - start) * 1e3);
     std::printf(

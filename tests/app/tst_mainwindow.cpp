@@ -130,7 +130,7 @@ class TestMainWindow : public QObject
 
     // Adds an object through the entry fields and the add button.
     void addObject(TSendForm &w, const QString &number, int type, const QString &file,
-                   const QString &width = {}, const QString &height = {})
+        const QString &width = {}, const QString &height = {})
     {
         setField(&w, "NumEdit", number);
         child<QComboBox>(&w, "TypeCombo")->setCurrentIndex(type);
@@ -182,7 +182,7 @@ private slots:
         auto *grid = child<QTableView>(&w, "StringGrid");
         QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Номер"));
         QCOMPARE(grid->model()->headerData(4, Qt::Horizontal).toString(),
-                 QStringLiteral("Имя файла с объектом"));
+            QStringLiteral("Имя файла с объектом"));
         QCOMPARE(grid->columnWidth(1), 162);
         QVERIFY(boxes.seen.isEmpty());
     }
@@ -307,7 +307,7 @@ private slots:
         TSendForm w(testStartUp());
         QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
         QCOMPARE(w.objectList().rowCount(), 3);
-        QCOMPARE(row(w, 2), QStringList({"8", objectTypeTexts().at(3), "8", "16", "mono.fnt"}));
+        QCOMPARE(row(w, 2), QStringList({ "8", objectTypeTexts().at(3), "8", "16", "mono.fnt" }));
         QCOMPARE(child<QTableView>(&w, "StringGrid")->model()->rowCount(), 2);
         QVERIFY(boxes.seen.isEmpty());
     }
@@ -466,17 +466,17 @@ private slots:
         w.show();
         addObject(w, "5", 0, "a.jpg");
         addObject(w, "$10", 2, "font.fnt", "8", "12");
-        QCOMPARE(row(w, 1), QStringList({"5", objectTypeTexts().at(0), "", "", "a.jpg"}));
-        QCOMPARE(row(w, 2), QStringList({"16", objectTypeTexts().at(2), "8", "12", "font.fnt"}));
+        QCOMPARE(row(w, 1), QStringList({ "5", objectTypeTexts().at(0), "", "", "a.jpg" }));
+        QCOMPARE(row(w, 2), QStringList({ "16", objectTypeTexts().at(2), "8", "12", "font.fnt" }));
         QVERIFY(w.windowTitle().endsWith(QStringLiteral(" *")));
         // The font fields appeared with the font type.
         QVERIFY(child<QWidget>(&w, "WidthEdit")->isVisible());
 
         // A duplicate number asks first; No changes nothing.
-        boxes.answers.enqueue({false, {}});
+        boxes.answers.enqueue({ false, {} });
         addObject(w, "5", 4, "other.scr");
         QCOMPARE(boxes.texts("question"),
-                 QStringList({"Объект с таким номером существует. Обновить?"}));
+            QStringList({ "Объект с таким номером существует. Обновить?" }));
         QCOMPARE(boxes.seen.last().caption, QStringLiteral("Хороший вопрос"));
         QCOMPARE(w.objectList().cell(1, ColFile), QStringLiteral("a.jpg"));
 
@@ -500,19 +500,19 @@ private slots:
 
         // Clear row empties the selected row and keeps it as a free row.
         click(&w, "ClearRowBtn");
-        QCOMPARE(row(w, 2), QStringList({"", "", "", "", ""}));
+        QCOMPARE(row(w, 2), QStringList({ "", "", "", "", "" }));
         QCOMPARE(w.objectList().rowCount(), 3);
 
         // Clear list: No keeps everything, Yes leaves one empty row and the plain title.
-        boxes.answers.enqueue({false, {}});
+        boxes.answers.enqueue({ false, {} });
         click(&w, "ClearListBtn");
         QCOMPARE(w.objectList().rowCount(), 3);
         QVERIFY(w.windowTitle().contains(QLatin1Char('*')));
-        boxes.answers.enqueue({true, {}});
+        boxes.answers.enqueue({ true, {} });
         click(&w, "ClearListBtn");
         QCOMPARE(boxes.texts("question").last(), QStringLiteral("Удалить все записи из списка?"));
         QCOMPARE(w.objectList().rowCount(), 2);
-        QCOMPARE(row(w, 1), QStringList({"", "", "", "", ""}));
+        QCOMPARE(row(w, 1), QStringList({ "", "", "", "", "" }));
         QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса "));
         QCOMPARE(w.objectList().selectedRow(), 1);
     }
@@ -526,7 +526,7 @@ private slots:
             w.show();
             addObject(w, "1", 4, "один.scr");
             addObject(w, "2", 3, "моно.fnt", "-1", "255");
-            boxes.answers.enqueue({true, listPath});
+            boxes.answers.enqueue({ true, listPath });
             click(&w, "SaveListBtn");
             QCOMPARE(boxes.texts("save").size(), 1);
             QCOMPARE(w.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
@@ -537,14 +537,15 @@ private slots:
         BoxAnswerer boxes;
         TSendForm again(testStartUp());
         QCOMPARE(again.windowTitle(), QStringLiteral("Ормелин для Тарвикса ") + listPath);
-        QCOMPARE(row(again, 2), QStringList({"2", objectTypeTexts().at(3), "-1", "255", "моно.fnt"}));
+        QCOMPARE(
+            row(again, 2), QStringList({ "2", objectTypeTexts().at(3), "-1", "255", "моно.fnt" }));
 
         // Load list through the open dialog replaces the list; append adds after the last row.
-        boxes.answers.enqueue({true, listPath});
+        boxes.answers.enqueue({ true, listPath });
         click(&again, "AppendListBtn");
         QCOMPARE(again.objectList().rowCount(), 5);
         QCOMPARE(again.objectList().cell(4, ColFile), QStringLiteral("моно.fnt"));
-        boxes.answers.enqueue({true, listPath});
+        boxes.answers.enqueue({ true, listPath });
         click(&again, "LoadListBtn");
         QCOMPARE(again.objectList().rowCount(), 3);
         QCOMPARE(boxes.seen.last().caption, QStringLiteral("Выберите файл"));
@@ -580,9 +581,9 @@ private slots:
                 QVERIFY(w.windowTitle().endsWith(QStringLiteral(" *")));
                 QVERIFY(!QFile::exists(path("ormelin.ini")));
             }
-            boxes.answers.enqueue({save, {}});
+            boxes.answers.enqueue({ save, {} });
             if (save)
-                boxes.answers.enqueue({true, listPath});
+                boxes.answers.enqueue({ true, listPath });
             click(&w, "ExitBtn");
             QVERIFY(!w.isVisible());
         }
@@ -613,14 +614,14 @@ private slots:
         w.show();
         addObject(w, "1", 4, "s.scr");
         addObject(w, "2", 0, "/home/Müller/фото.jpg");
-        boxes.answers.enqueue({true, {}});
-        boxes.answers.enqueue({true, first});
+        boxes.answers.enqueue({ true, {} });
+        boxes.answers.enqueue({ true, first });
         click(&w, "ExitBtn");
         QVERIFY(w.isVisible());
         QCOMPARE(boxes.texts("message"),
-                 QStringList({"Ошибка записи файла " + first
-                              + "\nСтрока 2: символ \"ü\" (U+00FC) нельзя записать в кодировке "
-                                "Windows-1251"}));
+            QStringList({ "Ошибка записи файла " + first
+                + "\nСтрока 2: символ \"ü\" (U+00FC) нельзя записать в кодировке "
+                  "Windows-1251" }));
         QVERIFY(boxes.seen.last().plainText);
         QVERIFY(!QFile::exists(first));
         QVERIFY(!QFile::exists(path("ormelin.ini")));
@@ -629,15 +630,15 @@ private slots:
 
         const QString saved = mendTheRow ? first : elsewhere;
         if (mendTheRow) {
-            boxes.answers.enqueue({true, {}}); // update object 2
+            boxes.answers.enqueue({ true, {} }); // update object 2
             addObject(w, "2", 0, "/home/Muller/фото.jpg");
-            boxes.answers.enqueue({true, {}});
-            boxes.answers.enqueue({true, first});
+            boxes.answers.enqueue({ true, {} });
+            boxes.answers.enqueue({ true, first });
             click(&w, "ExitBtn");
         } else {
             w.objectList().selectRow(2);
             click(&w, "ClearRowBtn");
-            boxes.answers.enqueue({true, elsewhere});
+            boxes.answers.enqueue({ true, elsewhere });
             click(&w, "SaveListBtn");
             click(&w, "ExitBtn"); // saved: nothing asked
         }
@@ -648,7 +649,7 @@ private slots:
         QCOMPARE(listfile::read(saved, back, 0), listfile::ReadResult::Ok);
         QCOMPARE(back.cell(1, ColFile), QStringLiteral("s.scr"));
         QCOMPARE(back.cell(2, ColFile),
-                 mendTheRow ? QStringLiteral("/home/Muller/фото.jpg") : QString());
+            mendTheRow ? QStringLiteral("/home/Muller/фото.jpg") : QString());
     }
 
     // Ended by the system, with nobody to answer: the list is kept in a file of its own, and the
@@ -673,8 +674,8 @@ private slots:
             const QString errPath = path("stderr.txt");
             std::fflush(stderr);
             const int savedErr = ::dup(2);
-            const int errFile = ::open(QFile::encodeName(errPath).constData(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int errFile = ::open(
+                QFile::encodeName(errPath).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             QVERIFY(savedErr >= 0 && errFile >= 0);
             ::dup2(errFile, 2);
             w.closeUnattended();
@@ -692,8 +693,9 @@ private slots:
         QVERIFY(keptIn.startsWith(path("data")));
         QVERIFY2(said.contains(keptIn), qPrintable(said));
         const QString text = QString::fromUtf8(readAll(keptIn));
-        QVERIFY2(text.contains(QStringLiteral("\r\n7\r\nСкрипт\r\n\r\n\r\n/home/Müller/скрипт.scr\r\n")),
-                 qPrintable(text));
+        QVERIFY2(
+            text.contains(QStringLiteral("\r\n7\r\nСкрипт\r\n\r\n\r\n/home/Müller/скрипт.scr\r\n")),
+            qPrintable(text));
         // The settings file still names the list last saved, which was written.
         QCOMPARE(listfile::readSettings(), std::optional<QString>(remembered));
 
@@ -726,10 +728,10 @@ private slots:
             TSendForm w(testStartUp());
             w.show();
             addObject(w, "1", 4, "s.scr");
-            boxes.answers.enqueue({true, before});
+            boxes.answers.enqueue({ true, before });
             click(&w, "SaveListBtn");
             addObject(w, "2", 4, "t.scr");
-            boxes.answers.enqueue({true, muller});
+            boxes.answers.enqueue({ true, muller });
             click(&w, "SaveListBtn");
             QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + muller);
             w.close();
@@ -750,14 +752,14 @@ private slots:
         BoxAnswerer boxes;
         TSendForm w(testStartUp());
         w.show();
-        boxes.answers.enqueue({true, odd});
+        boxes.answers.enqueue({ true, odd });
         click(&w, "LoadListBtn");
         QCOMPARE(boxes.texts("message"),
-                 QStringList({"Ошибка чтения файла " + odd
-                              + ". Файл имеет неверный формат или поврежден"}));
+            QStringList(
+                { "Ошибка чтения файла " + odd + ". Файл имеет неверный формат или поврежден" }));
         QVERIFY(boxes.seen.last().plainText);
         addObject(w, "3", 4, "<b>s</b>.scr");
-        boxes.answers.enqueue({false, {}});
+        boxes.answers.enqueue({ false, {} });
         click(&w, "ExitBtn");
         QCOMPARE(boxes.seen.last().kind, QStringLiteral("question"));
         QVERIFY(boxes.seen.last().plainText);
@@ -814,7 +816,7 @@ private slots:
             w.show();
             addObject(w, "40", 0, bitmapPath);
             addObject(w, "41", 4, scriptPath);
-            boxes.answers.enqueue({true, listPath});
+            boxes.answers.enqueue({ true, listPath });
             click(&w, "SaveListBtn");
             QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + listPath);
             w.close();
@@ -822,7 +824,7 @@ private slots:
         TSendForm w(testStartUp());
         w.show();
         QCOMPARE(w.windowTitle(), "Ормелин для Тарвикса " + listPath);
-        QCOMPARE(row(w, 1), QStringList({"40", objectTypeTexts().at(0), "", "", bitmapPath}));
+        QCOMPARE(row(w, 1), QStringList({ "40", objectTypeTexts().at(0), "", "", bitmapPath }));
         QCOMPARE(row(w, 2)[ColFile], scriptPath);
         child<QComboBox>(&w, "PortCombo")->setEditText(sim.port());
         QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&w, "ConnLabel")->isEnabled(), kWait);
@@ -830,12 +832,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("message").size(), 1, kWait);
         QVERIFY2(boxes.texts("message").first().startsWith(
                      QStringLiteral("Передача успешно завершена.")),
-                 qPrintable(boxes.texts("message").first()));
-        QCOMPARE(sim.log("frame").filter(QStringLiteral("image-upload number=40 width=1000 "
-                                                        "height=1000 kind=7 size=%1")
-                                             .arg(bitmap.size()))
+            qPrintable(boxes.texts("message").first()));
+        QCOMPARE(sim.log("frame")
+                     .filter(QStringLiteral("image-upload number=40 width=1000 "
+                                            "height=1000 kind=7 size=%1")
+                                 .arg(bitmap.size()))
                      .size(),
-                 1);
+            1);
         QCOMPARE(sim.dumpFile("40.bin"), bitmap);
         QCOMPARE(sim.dumpFile("41.bin"), script);
     }
@@ -855,9 +858,8 @@ private slots:
         w.show();
         auto *port = child<QComboBox>(&w, "PortCombo");
         port->setEditText(sim.port());
-        QTRY_COMPARE_WITH_TIMEOUT(w.statusText(),
-                                  QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240"),
-                                  kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            w.statusText(), QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240"), kWait);
         QVERIFY(child<QLabel>(&w, "ConnLabel")->isEnabled());
 
         addObject(w, "20", 4, path("s.scr"));
@@ -866,24 +868,24 @@ private slots:
         QVERIFY(child<QWidget>(&w, "ProgrBar")->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("message").size(), 1, kWait);
         QCOMPARE(boxes.texts("message").first(),
-                 QStringLiteral("Передача успешно завершена. Передано 0 кБайт."));
+            QStringLiteral("Передача успешно завершена. Передано 0 кБайт."));
         QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(w.statusText().startsWith(QStringLiteral("Записано за ")), kWait);
-        QVERIFY2(w.statusText().endsWith(
-                     QStringLiteral("% предельной скорости линии (22,7 кБайт/с)")),
-                 qPrintable(w.statusText()));
+        QVERIFY2(
+            w.statusText().endsWith(QStringLiteral("% предельной скорости линии (22,7 кБайт/с)")),
+            qPrintable(w.statusText()));
         QCOMPARE(sim.dumpFile("20.bin"), script);
         QCOMPARE(sim.dumpFile("21.bin"), QByteArray("\x99\x19", 2).repeated(12));
 
         // Erase, answered by the controller.
         click(&w, "EraseBtn");
-        QTRY_COMPARE_WITH_TIMEOUT(w.statusText(), QStringLiteral("Таблица объектов во флэш очищена"),
-                                  kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            w.statusText(), QStringLiteral("Таблица объектов во флэш очищена"), kWait);
         // Output the selected object (row 1, the script).
         click(&w, "ExecBtn");
         QCOMPARE(w.statusText(), QStringLiteral("Команда на вывод объекта 20 отправлена"));
-        QTRY_VERIFY_WITH_TIMEOUT(!sim.log("frame").filter("output-script number=20").isEmpty(),
-                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !sim.log("frame").filter("output-script number=20").isEmpty(), kWait);
         QVERIFY(boxes.texts("failure").isEmpty());
     }
 
@@ -1011,7 +1013,7 @@ private slots:
         addObject(w, "30", 1, path("picture.jpg"));
         click(&w, "WriteBtn");
         QCOMPARE(boxes.texts("failure"),
-                 QStringList({"Can only modify an image if it contains a bitmap."}));
+            QStringList({ "Can only modify an image if it contains a bitmap." }));
         const SeenBox failure = boxes.seen.last();
         QCOMPARE(failure.caption, QStringLiteral("Ормелин"));
         QVERIFY(failure.hasIcon);

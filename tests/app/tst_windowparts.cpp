@@ -21,17 +21,24 @@ private slots:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << "Stream read error" << "Stream read error.";
+        QTest::newRow("plain") << "Stream read error"
+                               << "Stream read error.";
         QTest::newRow("full stop kept") << "Specified device not found (COM9)."
                                         << "Specified device not found (COM9).";
         QTest::newRow("bracket sorts before") << "Read error (5), Input/output error)"
                                               << "Read error (5), Input/output error)";
-        QTest::newRow("blank") << "text " << "text ";
-        QTest::newRow("exclamation") << "Stop!" << "Stop!";
-        QTest::newRow("comma sorts before") << "a," << "a,";
-        QTest::newRow("slash sorts after") << "a/" << "a/.";
-        QTest::newRow("digit") << "Error 5" << "Error 5.";
-        QTest::newRow("cyrillic") << "Ошибка" << "Ошибка.";
+        QTest::newRow("blank") << "text "
+                               << "text ";
+        QTest::newRow("exclamation") << "Stop!"
+                                     << "Stop!";
+        QTest::newRow("comma sorts before") << "a,"
+                                            << "a,";
+        QTest::newRow("slash sorts after") << "a/"
+                                           << "a/.";
+        QTest::newRow("digit") << "Error 5"
+                               << "Error 5.";
+        QTest::newRow("cyrillic") << "Ошибка"
+                                  << "Ошибка.";
     }
     void failureBoxText()
     {
@@ -63,17 +70,16 @@ private slots:
     {
         QFETCH(int, anchors);
         QFETCH(QRect, expected);
-        const QRect got = AnchorLayout::arrange(QRect(100, 200, 50, 20),
-                                                Anchors::fromInt(anchors), QSize(500, 400),
-                                                QSize(540, 430));
+        const QRect got = AnchorLayout::arrange(
+            QRect(100, 200, 50, 20), Anchors::fromInt(anchors), QSize(500, 400), QSize(540, 430));
         QCOMPARE(got, expected);
     }
 
     void anchorsNeverNegative()
     {
         const QRect got = AnchorLayout::arrange(QRect(0, 0, 50, 20),
-                                                Anchor::Left | Anchor::Right | Anchor::Top | Anchor::Bottom,
-                                                QSize(500, 400), QSize(100, 100));
+            Anchor::Left | Anchor::Right | Anchor::Top | Anchor::Bottom, QSize(500, 400),
+            QSize(100, 100));
         QCOMPARE(got.width(), 0);
         QCOMPARE(got.height(), 0);
     }

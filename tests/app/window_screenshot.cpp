@@ -30,9 +30,12 @@ int main(int argc, char *argv[])
     BoxAnswerer boxes;
     TSendForm window(testStartUp());
     window.show();
-    window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(QString::fromLocal8Bit(argv[1]));
+    window.findChild<QComboBox *>(QStringLiteral("PortCombo"))
+        ->setEditText(QString::fromLocal8Bit(argv[1]));
 
-    if (!waitInEventLoop([&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); }, 10000)) {
+    if (!waitInEventLoop(
+            [&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); },
+            10000)) {
         std::fprintf(stderr, "no connection: %s\n", qPrintable(window.statusText()));
         return 1;
     }

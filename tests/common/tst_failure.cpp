@@ -18,7 +18,7 @@ private slots:
         guarded([] { throw std::runtime_error("plain"); });
         guarded([] { throw 42; });
         guarded([] {});
-        QCOMPARE(seen, QStringList({"Ошибка №1", "plain", "Unknown failure"}));
+        QCOMPARE(seen, QStringList({ "Ошибка №1", "plain", "Unknown failure" }));
     }
 
     void failingHandlerIsContained()

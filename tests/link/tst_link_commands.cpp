@@ -150,7 +150,8 @@ private slots:
         LinkRig rig;
         QVERIFY(rig.start({ "--silent" }));
         QTRY_COMPARE_WITH_TIMEOUT(rig.sim.log(QStringLiteral("filler")).size(), 1, kWait);
-        QVERIFY(!QTest::qWaitFor([&] { return rig.sim.log(QStringLiteral("filler")).size() > 1; }, 1000));
+        QVERIFY(!QTest::qWaitFor(
+            [&] { return rig.sim.log(QStringLiteral("filler")).size() > 1; }, 1000));
 
         const auto log = rig.sim.timedLog();
         QStringList kinds;
@@ -255,7 +256,8 @@ private slots:
         rig.link.eraseObjectTable();
         QTRY_COMPARE_WITH_TIMEOUT(
             rig.ui.status(), QStringLiteral("Таблица объектов во флэш очищена"), kWait);
-        QVERIFY(!rig.ui.statuses.contains(QStringLiteral("Ждем ответа Тарвикса на предыдущую команду")));
+        QVERIFY(!rig.ui.statuses.contains(
+            QStringLiteral("Ждем ответа Тарвикса на предыдущую команду")));
         QVERIFY(rig.sim.log(QStringLiteral("filler")).isEmpty());
     }
 

@@ -25,7 +25,8 @@ constexpr double kIdleCpuBound = 0.2;
 
 const QString kNoAnswer = QStringLiteral("Нет ответа от Тарвикса");
 const QString kLost = QStringLiteral("Связь с портом %1 потеряна");
-const QString kLostMidWrite = QStringLiteral("Связь с портом %1 потеряна. Отменено: запись во флэш");
+const QString kLostMidWrite
+    = QStringLiteral("Связь с портом %1 потеряна. Отменено: запись во флэш");
 
 // What a port whose far end has gone answers, whichever worker learns it first.
 bool isHangUpFailure(const QString &text)

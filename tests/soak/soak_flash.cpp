@@ -45,7 +45,7 @@ struct Expected
 
 QString tableLine(const Expected &e)
 {
-    static const int codes[] = {0x31, 0x31, 0x41, 0x41, 0x58};
+    static const int codes[] = { 0x31, 0x31, 0x41, 0x41, 0x58 };
     return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
         .arg(e.number)
         .arg(e.type)
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
         const int number = 100 + i * 7;
         const int row = i + 1;
         QString path;
-        Expected e{number, type, 0, 0, 0, 0, 0};
+        Expected e { number, type, 0, 0, 0, 0, 0 };
         if (type == 0 || type == 1) {
             const int w = 16 + int(rng.bounded(80)), h = 8 + int(rng.bounded(60));
             QImage image(w, h, QImage::Format_RGB888);
@@ -123,8 +123,8 @@ int main(int argc, char *argv[])
             f.open(QIODevice::ReadOnly);
             const QByteArray bytes = f.readAll();
             e.size = bytes.size();
-            e.crc = tarviks::crc32(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                   size_t(bytes.size()));
+            e.crc = tarviks::crc32(
+                reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
         }
         list.setCell(row, ColNumber, QString::number(number));
         list.setCell(row, ColType, objectTypeTexts().at(type));
@@ -136,9 +136,9 @@ int main(int argc, char *argv[])
     });
 
     SimProcess sim;
-    if (!sim.start({QStringLiteral("--delay"), QStringLiteral("0-250"), QStringLiteral("--seed"),
-                    QString::number(seed), QStringLiteral("--chunk"), QStringLiteral("3"),
-                    QStringLiteral("--noise")}))
+    if (!sim.start({ QStringLiteral("--delay"), QStringLiteral("0-250"), QStringLiteral("--seed"),
+            QString::number(seed), QStringLiteral("--chunk"), QStringLiteral("3"),
+            QStringLiteral("--noise") }))
         qFatal("%s", qPrintable(sim.error()));
 
     FakeOperator ui;
@@ -163,13 +163,15 @@ int main(int argc, char *argv[])
         ui.gaugeProgress.clear();
         ui.gaugeVisibility.clear();
         link.writeToFlash();
-        if (!waitInEventLoop([&] { return !ui.messages.isEmpty() || !failures.isEmpty(); }, 120000)) {
+        if (!waitInEventLoop(
+                [&] { return !ui.messages.isEmpty() || !failures.isEmpty(); }, 120000)) {
             std::printf("write %d did not finish: %s\n", n, qPrintable(ui.status()));
             return 1;
         }
-        if (!failures.isEmpty() || !ui.messages.first().startsWith(QStringLiteral("Передача успешно"))) {
+        if (!failures.isEmpty()
+            || !ui.messages.first().startsWith(QStringLiteral("Передача успешно"))) {
             std::printf("write %d failed: %s %s\n", n, qPrintable(ui.messages.join('|')),
-                        qPrintable(failures.join('|')));
+                qPrintable(failures.join('|')));
             return 1;
         }
         QStringList table = QString::fromUtf8(sim.dumpFile(QStringLiteral("table.txt")))
@@ -183,14 +185,14 @@ int main(int argc, char *argv[])
             firstRss = residentKb();
         if (n % 25 == 0 || n == writes) {
             std::printf("write %d/%d done, %.0f s, RSS %ld kB\n", n, writes, clock.elapsed() / 1e3,
-                        residentKb());
+                residentKb());
             std::fflush(stdout);
         }
     }
     const long lastRss = residentKb();
     std::printf("RSS after write 1: %ld kB, after write %d: %ld kB\n", firstRss, writes, lastRss);
     std::printf("fillers sent: %lld, table mismatches: %d\n", qsizetype(sim.log("filler").size()),
-                mismatches);
+        mismatches);
     setFailureHandler({});
     return mismatches == 0 ? 0 : 1;
 }

@@ -21,8 +21,7 @@ inline double cpuSeconds()
 }
 
 // Runs the event loop until condition() holds or ms milliseconds have passed; looks every 5 ms.
-template <class F>
-bool waitInEventLoop(F condition, int ms)
+template <class F> bool waitInEventLoop(F condition, int ms)
 {
     if (condition())
         return true;

@@ -13,21 +13,21 @@
 class FakeOperator : public ormelin::OperatorUi
 {
 public:
-    QStringList messages;          // information boxes, in order
-    QStringList questions;         // Yes/No questions asked, in order
-    QStringList statuses;          // every status text, in order
+    QStringList messages; // information boxes, in order
+    QStringList questions; // Yes/No questions asked, in order
+    QStringList statuses; // every status text, in order
     QString statusDetail;
     QString windowTitle = QStringLiteral("Ормелин для Тарвикса");
     bool connected = false;
     int gaugeMaximum = 0;
-    QList<int> gaugeProgress;      // every progress value set, in order
+    QList<int> gaugeProgress; // every progress value set, in order
     bool gaugeVisible = false;
-    QList<bool> gaugeVisibility;   // every visibility change, in order
+    QList<bool> gaugeVisibility; // every visibility change, in order
 
-    QQueue<bool> answers;                           // for askYesNo
-    QQueue<std::optional<QString>> openChoices;     // for chooseOpenFile
-    QQueue<std::optional<QString>> saveChoices;     // for chooseSaveFile
-    QStringList saveSuggestions;                    // what chooseSaveFile was offered
+    QQueue<bool> answers; // for askYesNo
+    QQueue<std::optional<QString>> openChoices; // for chooseOpenFile
+    QQueue<std::optional<QString>> saveChoices; // for chooseSaveFile
+    QStringList saveSuggestions; // what chooseSaveFile was offered
 
     QString status() const { return statuses.isEmpty() ? QString() : statuses.last(); }
 
@@ -36,7 +36,8 @@ public:
     {
         questions << text;
         if (answers.isEmpty()) {
-            QTest::qFail(qPrintable(QStringLiteral("unscripted question: ") + text), __FILE__, __LINE__);
+            QTest::qFail(
+                qPrintable(QStringLiteral("unscripted question: ") + text), __FILE__, __LINE__);
             return false;
         }
         return answers.dequeue();

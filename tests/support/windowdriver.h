@@ -31,8 +31,7 @@ inline ormelin::StartUpOptions testStartUp()
 }
 
 // A control of the window by its object name; a missing one ends the test at once.
-template <class T>
-T *child(QWidget *w, const char *name)
+template <class T> T *child(QWidget *w, const char *name)
 {
     T *c = w->findChild<T *>(QString::fromLatin1(name));
     if (!c)
@@ -48,7 +47,7 @@ inline void click(QWidget *w, const char *button)
 
 struct SeenBox
 {
-    QString kind;    // "message", "question", "failure", "open", "save", "other"
+    QString kind; // "message", "question", "failure", "open", "save", "other"
     QString caption;
     QString text;
     bool hasIcon = false;
@@ -96,8 +95,9 @@ private:
         m_handling = w;
         if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
             const bool save = dialog->acceptMode() == QFileDialog::AcceptSave;
-            seen.append({save ? "save" : "open", dialog->windowTitle(), dialog->selectedFiles().value(0)});
-            const Answer a = answers.isEmpty() ? Answer{false, {}} : answers.dequeue();
+            seen.append({ save ? "save" : "open", dialog->windowTitle(),
+                dialog->selectedFiles().value(0) });
+            const Answer a = answers.isEmpty() ? Answer { false, {} } : answers.dequeue();
             if (a.path.isEmpty()) {
                 dialog->reject();
             } else {
@@ -117,10 +117,10 @@ private:
                 kind = QStringLiteral("question");
             else if (box->objectName() == QLatin1String("FailureBox"))
                 kind = QStringLiteral("failure");
-            seen.append({kind, box->windowTitle(), box->text(), box->icon() != QMessageBox::NoIcon,
-                         box->textFormat() == Qt::PlainText});
+            seen.append({ kind, box->windowTitle(), box->text(), box->icon() != QMessageBox::NoIcon,
+                box->textFormat() == Qt::PlainText });
             if (kind == QLatin1String("question") || box->buttons().size() > 1) {
-                const Answer a = answers.isEmpty() ? Answer{false, {}} : answers.dequeue();
+                const Answer a = answers.isEmpty() ? Answer { false, {} } : answers.dequeue();
                 if (a.path == QLatin1String("escape")) {
                     QTest::keyClick(box, Qt::Key_Escape);
                     return;
@@ -138,7 +138,7 @@ private:
                 QTest::keyClick(box, Qt::Key_Return);
             }
         } else if (auto *d = qobject_cast<QDialog *>(w)) {
-            seen.append({"other", d->windowTitle(), QString()});
+            seen.append({ "other", d->windowTitle(), QString() });
             d->reject();
         }
     }
