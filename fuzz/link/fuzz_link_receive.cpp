@@ -178,6 +178,7 @@ struct Model
             if (writing)
                 gaugeVisible = false;
             writing = false;
+            connected = false; // the closed port is no longer on the line
             status = cancelled.isEmpty()
                 ? QStringLiteral("Порт fuzz открыт")
                 : QStringLiteral("Отменено из-за смены порта: ") + cancelled.join(u", ");
@@ -319,7 +320,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const std::vector<uint8_t> bytes(data + i, data + i + length);
         i += length;
 
-        const auto press = Press(state & 0x0F);
+        // Codes past the last press are no press: an enum must not hold a value it lacks.
+        const int code = state & 0x0F;
+        const Press press = code <= Select ? Press(code) : None;
         switch (press) {
         case Check:
             l.link->connectionCheck();
