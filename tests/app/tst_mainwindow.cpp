@@ -5,6 +5,7 @@
 #include "app/portbox.h"
 #include "link_simprocess.h"
 #include "objlist/listfile.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QAbstractItemView>
@@ -31,6 +32,8 @@
 #include <unistd.h>
 
 using namespace ormelin;
+using testfiles::readFile;
+using testfiles::writeFile;
 
 namespace {
 
@@ -54,12 +57,6 @@ QStringList row(TSendForm &window, int r)
     for (int c = 0; c < kColumnCount; ++c)
         cells << window.objectList().cell(r, c);
     return cells;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // The control that has the keyboard focus: the focus widget or the named control it belongs to
@@ -87,13 +84,6 @@ int reduced(int channel)
 {
     const int five = channel >> 3;
     return (five << 3) | (five >> 2);
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
 }
 
 } // namespace
@@ -414,7 +404,7 @@ private slots:
         QVERIFY(sim.port().startsWith(QStringLiteral("/dev/pts/")));
         const QString inFolder = sim.port().mid(5);
         QVERIFY(QDir().mkpath(QStringLiteral("pts")));
-        writeFile(path(inFolder), QByteArray()); // a decoy in the current folder
+        QVERIFY(writeFile(path(inFolder), QByteArray())); // a decoy in the current folder
         StartUpOptions options;
         options.port = sim.port(); // never COM3 of the machine
         options.deviceFolder = QStringLiteral("/dev");
@@ -683,7 +673,7 @@ private slots:
             ::dup2(savedErr, 2);
             ::close(savedErr);
             ::close(errFile);
-            said = QString::fromUtf8(readAll(errPath));
+            said = QString::fromUtf8(readFile(errPath));
             QVERIFY(!w.isVisible());
             QVERIFY(boxes.seen.isEmpty());
             const QStringList kept = QDir(TSendForm::recoveryFolder()).entryList(QDir::Files);
@@ -692,7 +682,7 @@ private slots:
         }
         QVERIFY(keptIn.startsWith(path("data")));
         QVERIFY2(said.contains(keptIn), qPrintable(said));
-        const QString text = QString::fromUtf8(readAll(keptIn));
+        const QString text = QString::fromUtf8(readFile(keptIn));
         QVERIFY2(
             text.contains(QStringLiteral("\r\n7\r\nСкрипт\r\n\r\n\r\n/home/Müller/скрипт.scr\r\n")),
             qPrintable(text));
@@ -738,7 +728,7 @@ private slots:
             QCOMPARE(boxes.texts("message"), QStringList());
         }
         QVERIFY(QFile::exists(muller));
-        QCOMPARE(readAll(path("ormelin.ini")), QByteArray("\r\n"));
+        QCOMPARE(readFile(path("ormelin.ini")), QByteArray("\r\n"));
         TSendForm again(testStartUp());
         QCOMPARE(again.objectList().cell(1, ColNumber), QString());
         QCOMPARE(again.windowTitle(), QStringLiteral("Ормелин для Тарвикса "));
@@ -748,7 +738,7 @@ private slots:
     void boxesShowTextsAsTheyAre()
     {
         const QString odd = path("<b>жирный<i> &amp;.orm");
-        writeFile(odd, "not a list");
+        QVERIFY(writeFile(odd, "not a list"));
         BoxAnswerer boxes;
         TSendForm w(testStartUp());
         w.show();
@@ -801,13 +791,13 @@ private slots:
         QCOMPARE(listPath.size(), 200);
         QCOMPARE(bitmapPath.size(), 200);
         const QByteArray script("SHOW 41\r\n");
-        writeFile(scriptPath, script);
+        QVERIFY(writeFile(scriptPath, script));
         QImage large(1000, 1000, QImage::Format_Mono);
         large.fill(1);
         for (int i = 0; i < 1000; ++i)
             large.setPixel(i, i, 0);
         QVERIFY(large.save(bitmapPath, "BMP"));
-        const QByteArray bitmap = readAll(bitmapPath);
+        const QByteArray bitmap = readFile(bitmapPath);
         QVERIFY(bitmap.size() > 125000);
 
         BoxAnswerer boxes;
@@ -848,7 +838,7 @@ private slots:
         SimProcess sim;
         QVERIFY2(sim.start(), qPrintable(sim.error()));
         const QByteArray script("SHOW 1\r\n");
-        writeFile(path("s.scr"), script);
+        QVERIFY(writeFile(path("s.scr"), script));
         QImage picture(4, 3, QImage::Format_RGB888);
         picture.fill(QColor(200, 100, 50));
         QVERIFY(picture.save(path("p.bmp"), "BMP"));

@@ -4,9 +4,9 @@
 #include "objlist/listfile.h"
 #include "objlist/objectlist.h"
 #include "payloadpictures.h"
+#include "testfiles.h"
+#include "testpictures.h"
 
-#include <QBuffer>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 using namespace ormelin;
+using testfiles::pattern;
+using testpictures::jpegFile;
 
 namespace {
 
@@ -39,25 +41,6 @@ struct Run
     QString out, err;
     QJsonObject report;
 };
-
-QByteArray pattern(int size, int seed)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + seed) & 0xFF);
-    return bytes;
-}
-
-QByteArray jpegFile(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(qRgb(200, 40, 90));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 80);
-    return bytes;
-}
 
 // The list file and the object files it names, in a directory of its own.
 class ListFixture

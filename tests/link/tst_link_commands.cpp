@@ -8,26 +8,14 @@
 #include <QTest>
 
 using namespace ormelin;
+using linktest::completion;
+using linktest::frame;
 using linktest::le16;
+using testfiles::pattern;
 
 namespace {
 
 constexpr int kWait = 5000;
-
-// Frame lines of the simulator's log as "<name> <hex>".
-QStringList frames(const SimProcess &sim)
-{
-    QStringList out;
-    for (const QString &line : sim.log(QStringLiteral("frame")))
-        out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
-                + line.section(QStringLiteral("hex="), 1);
-    return out;
-}
-
-QString frame(const char *name, const QByteArray &hex)
-{
-    return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
-}
 
 const QString kCheckFrame = frame("connection-check", "aaaa0b0b");
 // "Удалить объекты" in Windows-1251.
@@ -40,7 +28,6 @@ class TestLinkCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set"); }
 
     void selectPortChecksConnection_data()
     {
@@ -57,13 +44,13 @@ private slots:
         QFETCH(QString, resolution);
         LinkRig rig;
         QVERIFY(rig.start(args));
-        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.sim.port()));
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.portPath()));
 
         QTRY_VERIFY_WITH_TIMEOUT(rig.ui.connected, kWait);
         QCOMPARE(rig.ui.statuses,
-            QStringList({ QStringLiteral("Порт %1 открыт").arg(rig.sim.port()),
+            QStringList({ QStringLiteral("Порт %1 открыт").arg(rig.portPath()),
                 QStringLiteral("Тарвикс на связи. Разрешение экрана: ") + resolution }));
-        QCOMPARE(frames(rig.sim), QStringList { kCheckFrame });
+        QCOMPARE(rig.frames(LinkRig::Frames::All), QStringList { kCheckFrame });
         QVERIFY(rig.failures.isEmpty());
     }
 
@@ -74,16 +61,16 @@ private slots:
         LinkRig rig;
         QVERIFY(rig.startConnected());
         rig.ui.statuses.clear();
-        rig.link.selectPort(rig.sim.port());
+        rig.link.selectPort(rig.portPath());
         QVERIFY(!rig.ui.connected);
-        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.sim.port()));
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.portPath()));
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.statuses.size(), 2, kWait);
         QVERIFY(rig.ui.connected);
         QCOMPARE(
             rig.ui.statuses.last(), QStringLiteral("Тарвикс на связи. Разрешение экрана: 320x240"));
-        QCOMPARE(frames(rig.sim), QStringList({ kCheckFrame, kCheckFrame }));
+        QCOMPARE(rig.frames(LinkRig::Frames::All), QStringList({ kCheckFrame, kCheckFrame }));
         QStringList sessions;
-        for (const QString &line : rig.sim.log()) {
+        for (const QString &line : rig.sim->log()) {
             if (line.startsWith(QLatin1String("open ")) || line.startsWith(QLatin1String("close ")))
                 sessions << line;
         }
@@ -104,14 +91,14 @@ private slots:
         LinkRig rig;
         QVERIFY(rig.startConnected());
         TVaComm other;
-        QString name = rig.files.filePath(QStringLiteral("ttyMissing"));
+        QString name = rig.dir.filePath(QStringLiteral("ttyMissing"));
         if (busy) {
             // The link gives its port up, another program takes it, and the link wants it back.
             rig.link.selectPort(name);
-            other.SetDeviceName(rig.sim.port());
+            other.SetDeviceName(rig.portPath());
             other.Open();
             QVERIFY(other.IsOpen());
-            name = rig.sim.port();
+            name = rig.portPath();
         }
 
         rig.link.selectPort(name);
@@ -137,11 +124,11 @@ private slots:
 
         // A later successful selection clears the reason.
         other.Close();
-        rig.link.selectPort(rig.sim.port());
+        rig.link.selectPort(rig.portPath());
         QVERIFY(rig.comm.IsOpen());
         QVERIFY(rig.ui.statusDetail.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(
-            frames(rig.sim), QStringList({ kCheckFrame, kCheckFrame }), kWait);
+            rig.frames(LinkRig::Frames::All), QStringList({ kCheckFrame, kCheckFrame }), kWait);
     }
 
     // One filler about 300 ms after the check, then the link waits without limit.
@@ -149,11 +136,11 @@ private slots:
     {
         LinkRig rig;
         QVERIFY(rig.start({ "--silent" }));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.log(QStringLiteral("filler")).size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("filler")).size(), 1, kWait);
         QVERIFY(!QTest::qWaitFor(
-            [&] { return rig.sim.log(QStringLiteral("filler")).size() > 1; }, 1000));
+            [&] { return rig.sim->log(QStringLiteral("filler")).size() > 1; }, 1000));
 
-        const auto log = rig.sim.timedLog();
+        const auto log = rig.sim->timedLog();
         QStringList kinds;
         double checkAt = 0, fillerAt = 0;
         for (const auto &[t, text] : log) {
@@ -171,7 +158,7 @@ private slots:
         QVERIFY2(fillerAt - checkAt >= 0.2 && fillerAt - checkAt < 1.5,
             qPrintable(QString::number(fillerAt - checkAt)));
         QCOMPARE(
-            rig.ui.statuses, QStringList { QStringLiteral("Порт %1 открыт").arg(rig.sim.port()) });
+            rig.ui.statuses, QStringList { QStringLiteral("Порт %1 открыт").arg(rig.portPath()) });
         QVERIFY(!rig.ui.connected);
     }
 
@@ -191,9 +178,9 @@ private slots:
         QVERIFY(rig.startConnected(args));
         rig.link.eraseObjectTable();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), status, kWait);
-        QCOMPARE(frames(rig.sim),
+        QCOMPARE(rig.frames(LinkRig::Frames::All),
             QStringList({ kCheckFrame, frame("erase", "aaaad5" + kEraseText + "d5") }));
-        QCOMPARE(rig.sim.log(QStringLiteral("frame")).last().section(QLatin1Char(' '), 2, 3),
+        QCOMPARE(rig.sim->log(QStringLiteral("frame")).last().section(QLatin1Char(' '), 2, 3),
             QStringLiteral("text-ok=1 result=") + (args.isEmpty() ? "erased" : "refused"));
         QVERIFY(rig.ui.messages.isEmpty());
     }
@@ -243,10 +230,11 @@ private slots:
         QCOMPARE(rig.ui.status(),
             QStringLiteral("Команда на вывод объекта %1 отправлена")
                 .arg(parseNumber(number).value()));
-        QTRY_COMPARE_WITH_TIMEOUT(frames(rig.sim).size(), 1 + expected.size(), kWait);
-        QCOMPARE(frames(rig.sim).mid(1), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            rig.frames(LinkRig::Frames::All).size(), 1 + expected.size(), kWait);
+        QCOMPARE(rig.frames(LinkRig::Frames::All).mid(1), expected);
         int sent = 0;
-        for (const QString &f : frames(rig.sim).mid(1))
+        for (const QString &f : rig.frames(LinkRig::Frames::All).mid(1))
             sent += f.section(QLatin1Char(' '), 1).size() / 2;
         QCOMPARE(sent, bytes);
 
@@ -258,7 +246,7 @@ private slots:
             rig.ui.status(), QStringLiteral("Таблица объектов во флэш очищена"), kWait);
         QVERIFY(!rig.ui.statuses.contains(
             QStringLiteral("Ждем ответа Тарвикса на предыдущую команду")));
-        QVERIFY(rig.sim.log(QStringLiteral("filler")).isEmpty());
+        QVERIFY(rig.sim->log(QStringLiteral("filler")).isEmpty());
     }
 
     void outputSelectedObjectRefuses_data()
@@ -289,7 +277,7 @@ private slots:
         rig.link.outputSelectedObject();
         QCOMPARE(rig.ui.statuses, status.isEmpty() ? QStringList() : QStringList { status });
         QCOMPARE(rig.comm.queuedBytes(), 0);
-        QCOMPARE(frames(rig.sim), QStringList { kCheckFrame });
+        QCOMPARE(rig.frames(LinkRig::Frames::All), QStringList { kCheckFrame });
     }
 
     // A reply that nobody waits for is thrown away as it arrives, and judges nothing: here the
@@ -317,7 +305,8 @@ private slots:
     }
 
     // Replies cut into pieces and preceded by stray bytes are found whole, for every command
-    // that reads one.
+    // that reads one and every kind of file upload: each reply is judged once its tenth byte is
+    // in, and every object arrives whole.
     void splitRepliesBehindNoise_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -344,16 +333,26 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             rig.ui.status(), QStringLiteral("Таблица объектов во флэш очищена"), kWait);
 
-        rig.setRow(1, QStringLiteral("3"), TypeScript, rig.file(QStringLiteral("s.txt"), "run"));
+        const QByteArray script = pattern(900, 1), mono = pattern(1200, 2), chip = pattern(300, 3);
+        rig.setRow(1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), script));
+        rig.setRow(2, QStringLiteral("2"), TypeMonoFont, rig.file(QStringLiteral("2.fnt"), mono),
+            QStringLiteral("8"), QStringLiteral("16"));
+        rig.setRow(3, QStringLiteral("3"), TypeMicrochipFont,
+            rig.file(QStringLiteral("3.fnt"), chip), QStringLiteral("6"), QStringLiteral("9"));
+        const int eventsBefore = rig.receiveEvents;
         rig.writeToFlash();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
-        QCOMPARE(rig.ui.messages.first(),
-            QStringLiteral("Передача успешно завершена. Передано 0 кБайт."));
-        QVERIFY(rig.sim.log(QStringLiteral("filler")).isEmpty());
-        const QStringList replies = rig.sim.log(QStringLiteral("reply"));
-        QCOMPARE(replies.size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(2) }, kWait);
+        if (split)
+            QVERIFY2(rig.receiveEvents - eventsBefore > 3, "the replies came in one piece each");
+        QVERIFY(rig.sim->log(QStringLiteral("filler")).isEmpty());
+        const QStringList replies = rig.sim->log(QStringLiteral("reply"));
+        QCOMPARE(replies.size(), 5);
         for (const QString &reply : replies)
             QCOMPARE(!reply.startsWith(QLatin1String("reply noise=0 ")), noise);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("1.bin")), script);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("2.bin")), mono);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("3.bin")), chip);
+        QVERIFY(rig.failures.isEmpty());
     }
 };
 

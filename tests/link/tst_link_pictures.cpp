@@ -4,6 +4,7 @@
 #include "link/protocol.h"
 #include "link_rig.h"
 #include "payloadpictures.h"
+#include "testpictures.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -14,25 +15,11 @@ using namespace ormelin;
 using namespace payloadtest;
 using linktest::le16;
 using linktest::le24;
+using testpictures::jpegFile;
 
 namespace {
 
 constexpr int kWait = 10000;
-
-// The simulator's dump trips UndefinedBehaviorSanitizer on an object of 0 bytes (a null pointer
-// handed to fwrite), which ends it in the sanitizer builds: tests that store empty objects run
-// it without the dump and read the payload sizes from its log.
-
-QByteArray jpegFile(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(qRgb(10, 200, 30));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
 
 // A 24-bit bitmap whose pixels are all white, without building it pixel by pixel.
 QByteArray whiteBitmap(int width, int height)
@@ -52,17 +39,6 @@ QString imageFrame(int number, int width, int height, int kind, int size)
             + "31");
 }
 
-QStringList uploadFrames(const SimProcess &sim)
-{
-    QStringList out;
-    for (const QString &line : sim.log(QStringLiteral("frame"))) {
-        if (line.contains(QLatin1String("-upload ")))
-            out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
-                    + line.section(QStringLiteral("hex="), 1);
-    }
-    return out;
-}
-
 } // namespace
 
 class TestLinkPictures : public QObject
@@ -70,7 +46,6 @@ class TestLinkPictures : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set"); }
 
     // Any picture the loader takes will do as a JPEG object: its bytes go as they are, behind
     // its width and height; an empty picture keeps the size before it (100 x 34 at first).
@@ -99,7 +74,6 @@ private slots:
         QFETCH(int, width);
         QFETCH(int, height);
         LinkRig rig;
-        rig.sim.setDump(!bytes.isEmpty()); // see the note at the top
         QVERIFY(rig.startConnected());
         rig.setRow(1, QStringLiteral("40"), TypeJpeg, rig.file(name, bytes));
         rig.writeToFlash();
@@ -107,21 +81,19 @@ private slots:
         QCOMPARE(rig.ui.messages.first(),
             QStringLiteral("Передача успешно завершена. Передано %1 кБайт.")
                 .arg(FlashWriter::kilobytesRoundedHalfEven(bytes.size())));
-        QCOMPARE(uploadFrames(rig.sim),
-            QStringList { imageFrame(40, width, height, 7, int(bytes.size())) });
-        QVERIFY(rig.sim.log(QStringLiteral("payload"))
+        QCOMPARE(rig.frames(), QStringList { imageFrame(40, width, height, 7, int(bytes.size())) });
+        QVERIFY(rig.sim->log(QStringLiteral("payload"))
                     .first()
                     .startsWith(
                         QStringLiteral("payload code=31 number=40 size=%1 ").arg(bytes.size())));
-        if (!bytes.isEmpty())
-            QCOMPARE(rig.sim.dumpFile(QStringLiteral("40.bin")), bytes);
+        QVERIFY(QFile::exists(rig.sim->dumpDir() + QStringLiteral("/40.bin")));
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("40.bin")), bytes);
     }
 
     // Empty pictures take the size of the picture loaded before them.
     void emptyPicturesKeepPreviousSize()
     {
         LinkRig rig;
-        rig.sim.setDump(false); // see the note at the top
         QVERIFY(rig.startConnected());
         rig.setRow(1, QStringLiteral("1"), TypeBitmap,
             rig.file(QStringLiteral("a.bmp"), bmp24(5, 3, [](int, int) {
@@ -131,9 +103,14 @@ private slots:
         rig.setRow(3, QStringLiteral("3"), TypeJpeg, rig.file(QStringLiteral("e.jpg"), {}));
         rig.writeToFlash();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
-        QCOMPARE(uploadFrames(rig.sim),
+        QCOMPARE(rig.frames(),
             QStringList({ imageFrame(1, 5, 3, 0, 30), imageFrame(2, 5, 3, 7, 0),
                 imageFrame(3, 5, 3, 7, 0) }));
+        // The controller stored both as objects of no bytes.
+        for (const QString &empty : { QStringLiteral("/2.bin"), QStringLiteral("/3.bin") }) {
+            QVERIFY(QFile::exists(rig.sim->dumpDir() + empty));
+            QVERIFY(rig.sim->dumpFile(empty.mid(1)).isEmpty());
+        }
     }
 
     // Bitmap objects travel as 16-bit pixels, top row first.
@@ -170,8 +147,8 @@ private slots:
         rig.writeToFlash();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
         const int size = width * height * 2;
-        QCOMPARE(uploadFrames(rig.sim), QStringList { imageFrame(9, width, height, 0, size) });
-        const QByteArray payload = rig.sim.dumpFile(QStringLiteral("9.bin"));
+        QCOMPARE(rig.frames(), QStringList { imageFrame(9, width, height, 0, size) });
+        const QByteArray payload = rig.sim->dumpFile(QStringLiteral("9.bin"));
         QCOMPARE(payload.size(), size);
         QCOMPARE(payload.left(2).toHex(), first.toHex());
         QCOMPARE(payload.right(2).toHex(), last.toHex());
@@ -212,8 +189,8 @@ private slots:
         QCOMPARE(rig.ui.messages.first(),
             QStringLiteral("Передача успешно завершена. Передано %1 кБайт.")
                 .arg(FlashWriter::kilobytesRoundedHalfEven(payload.size())));
-        QCOMPARE(uploadFrames(rig.sim), QStringList { frame });
-        QVERIFY(rig.sim.dumpFile(QStringLiteral("77.bin")) == payload);
+        QCOMPARE(rig.frames(), QStringList { frame });
+        QVERIFY(rig.sim->dumpFile(QStringLiteral("77.bin")) == payload);
     }
 
     // Pictures refused with "Ошибка чтения изображения": nothing is sent, the gauge is hidden.
@@ -260,7 +237,7 @@ private slots:
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QCOMPARE(rig.comm.queuedBytes(), 0);
         QVERIFY(rig.failures.isEmpty());
-        QVERIFY(uploadFrames(rig.sim).isEmpty());
+        QVERIFY(rig.frames().isEmpty());
     }
 
     // Failures the write does not catch reach the general failure handler, whether the write's
@@ -299,7 +276,7 @@ private slots:
         QFETCH(QString, failure);
         LinkRig rig;
         QVERIFY(rig.startConnected());
-        const QString path = name.startsWith(QLatin1String("missing/")) ? rig.files.filePath(name)
+        const QString path = name.startsWith(QLatin1String("missing/")) ? rig.dir.filePath(name)
                                                                         : rig.file(name, bytes);
         if (row == 2)
             rig.setRow(
@@ -317,7 +294,7 @@ private slots:
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QCOMPARE(rig.ui.gaugeProgress.size(), row);
         QCOMPARE(rig.comm.queuedBytes(), 0);
-        QCOMPARE(uploadFrames(rig.sim).size(), row - 1);
+        QCOMPARE(rig.frames().size(), row - 1);
     }
 };
 

@@ -4,18 +4,26 @@
 #include "eventwait.h"
 #include "link/protocol.h"
 #include "link_rig.h"
+#include "oddfiles.h"
 #include "payloadpictures.h"
+#include "testpictures.h"
 
-#include <QBuffer>
-#include <QImage>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace ormelin;
+using namespace std::chrono_literals;
+using linktest::completion;
+using linktest::frame;
 using linktest::le16;
 using linktest::le24;
 using linktest::le8;
+using testfiles::pattern;
+using testpictures::jpegFile;
 
 namespace {
 
@@ -27,43 +35,6 @@ constexpr double kAtLeast300ms = 0.295;
 // simulator's stamp of the transmission it ended may come late by however long it took to be
 // scheduled: "about 300 ms" then.
 constexpr double kAbout300ms = 0.2;
-
-QByteArray jpegFile(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(qRgb(40, 90, 160));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 80);
-    return bytes;
-}
-
-// Bytes of every value, so that payloads hold lead bytes, trailers and reply starts alike.
-QByteArray pattern(int size, int seed)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 37 + seed) & 0xFF);
-    return bytes;
-}
-
-// Upload frame lines of the simulator's log as "<name> <hex>".
-QStringList uploadFrames(const SimProcess &sim)
-{
-    QStringList out;
-    for (const QString &line : sim.log(QStringLiteral("frame"))) {
-        if (line.contains(QLatin1String("-upload ")))
-            out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
-                    + line.section(QStringLiteral("hex="), 1);
-    }
-    return out;
-}
-
-QString frame(const char *name, const QByteArray &hex)
-{
-    return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
-}
 
 QString scriptFrame(int number, int size)
 {
@@ -91,11 +62,6 @@ QStringList repeated(const QStringList &unit, int times)
 
 const QStringList kOneObject { "frame", "payload", "reply" };
 
-QString completion(int kilobytes)
-{
-    return QStringLiteral("Передача успешно завершена. Передано %1 кБайт.").arg(kilobytes);
-}
-
 } // namespace
 
 class TestLinkUpload : public QObject
@@ -103,11 +69,7 @@ class TestLinkUpload : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
-        QVERIFY(!jpegFile(8, 8).isEmpty());
-    }
+    void initTestCase() { QVERIFY(!jpegFile(8, 8).isEmpty()); }
 
     // One object of each type, a free row between them and a font with width -1: every frame
     // as written out here from the frame table, every payload as the file (or the pixels) holds
@@ -152,7 +114,7 @@ private slots:
         QCOMPARE(rig.ui.messages.first(), completion(8));
         QVERIFY(rig.failures.isEmpty());
 
-        QCOMPARE(uploadFrames(rig.sim),
+        QCOMPARE(rig.frames(),
             QStringList({
                 frame("image-upload",
                     "aaaa31" + le16(10) + le16(320) + le16(240) + "07" + le24(uint32_t(jpeg.size()))
@@ -167,18 +129,18 @@ private slots:
                         + "41"),
                 scriptFrame(14, scriptSize),
             }));
-        QCOMPARE(rig.sim.dumpFile(QStringLiteral("10.bin")), jpeg);
-        QCOMPARE(rig.sim.dumpFile(QStringLiteral("11.bin")), pixels);
-        QCOMPARE(rig.sim.dumpFile(QStringLiteral("12.bin")), microchipFont);
-        QCOMPARE(rig.sim.dumpFile(QStringLiteral("13.bin")), monoFont);
-        QCOMPARE(rig.sim.dumpFile(QStringLiteral("14.bin")), script);
-        for (const QString &payload : rig.sim.log(QStringLiteral("payload")))
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("10.bin")), jpeg);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("11.bin")), pixels);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("12.bin")), microchipFont);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("13.bin")), monoFont);
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("14.bin")), script);
+        for (const QString &payload : rig.sim->log(QStringLiteral("payload")))
             QVERIFY2(payload.endsWith(QLatin1String(" result=stored")), qPrintable(payload));
 
         // Each object only after the previous one was accepted and 300 ms more have passed.
         QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, 5));
-        const QList<double> sent = times(rig.sim, QStringLiteral("frame"));
-        const QList<double> replies = times(rig.sim, QStringLiteral("reply"));
+        const QList<double> sent = times(*rig.sim, QStringLiteral("frame"));
+        const QList<double> replies = times(*rig.sim, QStringLiteral("reply"));
         for (int i = 0; i + 1 < sent.size(); ++i)
             QVERIFY2(sent[i + 1] - replies[i + 1] >= kAtLeast300ms,
                 qPrintable(QString::number(sent[i + 1] - replies[i + 1])));
@@ -229,8 +191,7 @@ private slots:
         rig.writeToFlash();
         QCOMPARE(rig.ui.gaugeMaximum, 2);
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(kilobytes) }, kWait);
-        QCOMPARE(
-            uploadFrames(rig.sim), QStringList({ scriptFrame(1, first), scriptFrame(3, second) }));
+        QCOMPARE(rig.frames(), QStringList({ scriptFrame(1, first), scriptFrame(3, second) }));
         QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 1, 2 }));
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
     }
@@ -246,68 +207,61 @@ private slots:
         QCOMPARE(rig.ui.status(), QStringLiteral("Список пуст"));
         QVERIFY(rig.ui.gaugeVisibility.isEmpty());
         QCOMPARE(rig.comm.queuedBytes(), 0);
-        QVERIFY(uploadFrames(rig.sim).isEmpty());
+        QVERIFY(rig.frames().isEmpty());
     }
 
-    // A row that cannot be sent ends the write with its message and hides the gauge; the object
-    // before it stays written and the one after it is never sent.
+    // A row that cannot be sent ends the write: the object before it stays written and the one
+    // after it is never sent. What the rows of a file payload get wrong ends it with the upload's
+    // message and hides the gauge; a picture that cannot be opened reaches the general failure
+    // handler. Object files that are not regular files (FIFOs, sockets, folders, unreadable
+    // kernel files, files gone by the time of the write) never make the write wait, and the list
+    // and every file stay as they were.
     void badRowEndsWrite_data()
     {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("typeText");
         QTest::addColumn<QString>("width");
         QTest::addColumn<QString>("height");
-        QTest::addColumn<QString>("fileName"); // in the rig's directory; not created if "missing"
+        // In the rig's directory: "fifo", "folder", "removed" or "socket" (with any extension) is
+        // made as one; another name is a file of a few bytes; a name with a leading "/" is used
+        // as it stands.
+        QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("message"); // "%1" stands for the file's path
+        QTest::addColumn<bool>("caught"); // the upload's message, else the general failure
         const QString script = objectTypeTexts().at(TypeScript);
         const QString mono = objectTypeTexts().at(TypeMonoFont);
         const QString jpeg = objectTypeTexts().at(TypeJpeg);
+        const QString bitmap = objectTypeTexts().at(TypeBitmap);
         const QString sizes
             = QStringLiteral("Ошибка в поле \"Высота символа\" и/или \"Ширина символа\"");
-        QTest::newRow("number 1320") << "1320" << script << ""
-                                     << ""
-                                     << "s"
-                                     << "Неверный номер объекта: 1320";
-        QTest::newRow("number -1") << "-1" << script << ""
-                                   << ""
-                                   << "s"
-                                   << "Неверный номер объекта: -1";
-        QTest::newRow("number does not parse") << "12a" << script << ""
-                                               << ""
-                                               << "s"
-                                               << "Ошибка в поле \"Номер объекта\"";
-        QTest::newRow("unknown type") << "2"
-                                      << "Картинка"
-                                      << ""
-                                      << ""
-                                      << "s"
-                                      << "Неизвестный тип объекта: Картинка";
-        QTest::newRow("font height empty") << "2" << mono << "8"
-                                           << ""
-                                           << "s" << sizes;
-        QTest::newRow("font width does not parse") << "2" << mono << "8 "
-                                                   << "8"
-                                                   << "s" << sizes;
-        QTest::newRow("font width 256") << "2" << mono << "256"
-                                        << "8"
-                                        << "s"
-                                        << "Недопустимая ширина или высота символа";
-        QTest::newRow("font height 256") << "2" << mono << "8"
-                                         << "256"
-                                         << "s"
-                                         << "Недопустимая ширина или высота символа";
-        QTest::newRow("file missing") << "2" << script << ""
-                                      << ""
-                                      << "missing"
-                                      << "Ошибка чтения файла %1";
-        QTest::newRow("folder as file") << "2" << script << ""
-                                        << ""
-                                        << ""
-                                        << "Ошибка чтения файла %1";
-        QTest::newRow("picture of unknown kind") << "2" << jpeg << ""
-                                                 << ""
-                                                 << "p.gif"
-                                                 << "Ошибка чтения изображения %1";
+        const QString unreadable = QStringLiteral("Ошибка чтения файла %1");
+        const QString unopened = QStringLiteral("Cannot open file %1");
+        const auto row = [](const char *tag, const char *number, const QString &type,
+                             const char *width, const char *height, const char *file,
+                             const QString &message, bool caught = true) {
+            QTest::newRow(tag) << QString::fromUtf8(number) << type << QString::fromUtf8(width)
+                               << QString::fromUtf8(height) << QString::fromUtf8(file) << message
+                               << caught;
+        };
+        row("number 1320", "1320", script, "", "", "s", "Неверный номер объекта: 1320");
+        row("number -1", "-1", script, "", "", "s", "Неверный номер объекта: -1");
+        row("number does not parse", "12a", script, "", "", "s", "Ошибка в поле \"Номер объекта\"");
+        row("unknown type", "2", "Картинка", "", "", "s", "Неизвестный тип объекта: Картинка");
+        row("font height empty", "2", mono, "8", "", "s", sizes);
+        row("font width does not parse", "2", mono, "8 ", "8", "s", sizes);
+        row("font width 256", "2", mono, "256", "8", "s", "Недопустимая ширина или высота символа");
+        row("font height 256", "2", mono, "8", "256", "s",
+            "Недопустимая ширина или высота символа");
+        row("picture of unknown kind", "2", jpeg, "", "", "p.gif", "Ошибка чтения изображения %1");
+        row("script, removed", "2", script, "", "", "removed", unreadable);
+        row("script, folder", "2", script, "", "", "folder", unreadable);
+        row("script, FIFO", "2", script, "", "", "fifo", unreadable);
+        row("script, socket", "2", script, "", "", "socket", unreadable);
+        row("script, unreadable kernel file", "2", script, "", "", "/proc/self/mem", unreadable);
+        row("font, FIFO", "2", mono, "8", "16", "fifo", unreadable);
+        row("JPEG, FIFO", "2", jpeg, "", "", "fifo.jpg", unopened, false);
+        row("bitmap, folder", "2", bitmap, "", "", "folder.bmp", unopened, false);
+        row("bitmap, removed", "2", bitmap, "", "", "removed.bmp", unopened, false);
     }
     void badRowEndsWrite()
     {
@@ -315,28 +269,71 @@ private slots:
         QFETCH(QString, typeText);
         QFETCH(QString, width);
         QFETCH(QString, height);
-        QFETCH(QString, fileName);
+        QFETCH(QString, file);
         QFETCH(QString, message);
+        QFETCH(bool, caught);
         LinkRig rig;
         QVERIFY(rig.startConnected());
-        const QString path = fileName == QLatin1String("missing") ? rig.files.filePath(fileName)
-            : fileName.isEmpty()                                  ? rig.files.path()
-                                                                  : rig.file(fileName, "GIF89a");
-        rig.setRow(1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), "one"));
+        const QString kind = file.section(QLatin1Char('.'), 0, 0);
+        std::unique_ptr<oddfiles::SocketFile> socket;
+        QString path = rig.dir.filePath(file);
+        if (file.startsWith(QLatin1Char('/'))) {
+            path = file;
+        } else if (kind == QLatin1String("socket")) {
+            socket = std::make_unique<oddfiles::SocketFile>(path);
+            QVERIFY(socket->ok());
+        } else if (QStringList({ "fifo", "folder", "removed" }).contains(kind)) {
+            QVERIFY(!oddfiles::make(kind, path).isEmpty());
+        } else {
+            rig.file(file, "GIF89a");
+        }
+        const QString first = rig.file(QStringLiteral("1.scr"), "one");
+        rig.setRow(1, QStringLiteral("1"), TypeScript, first);
         rig.setRow(2, number, TypeScript, path, width, height);
         rig.list.setCell(2, ColType, typeText);
         rig.setRow(3, QStringLiteral("3"), TypeScript, rig.file(QStringLiteral("3.scr"), "three"));
+        const auto cells = [&rig] {
+            QStringList all;
+            for (int row = 1; row <= 3; ++row) {
+                for (int column = 0; column < kColumnCount; ++column)
+                    all << rig.list.cell(row, column);
+            }
+            return all;
+        };
+        const QStringList cellsBefore = cells();
 
+        oddfiles::FifoRescue rescue(kind == QLatin1String("fifo") ? path : QString(), 3000ms);
         rig.writeToFlash();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
-        QCOMPARE(rig.ui.messages.first(),
-            message.contains(QLatin1String("%1")) ? message.arg(path) : message);
+        const QString said = message.contains(QLatin1String("%1")) ? message.arg(path) : message;
+        if (caught) {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
+            QCOMPARE(rig.ui.messages.first(), said);
+            QVERIFY(rig.failures.isEmpty());
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(rig.failures.size(), 1, kWait);
+            QCOMPARE(rig.failures.first(), said);
+            QVERIFY(rig.ui.messages.isEmpty());
+        }
+        rescue.dismiss();
+        QVERIFY2(!rescue.rescued(), "the write waited on the FIFO");
         QCOMPARE(rig.ui.gaugeProgress, QList<int>({ 0, 1 }));
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QCOMPARE(rig.comm.queuedBytes(), 0);
-        QCOMPARE(uploadFrames(rig.sim), QStringList { scriptFrame(1, 3) });
+        QCOMPARE(rig.frames(), QStringList { scriptFrame(1, 3) });
         QCOMPARE(rig.uploadTraffic(), kOneObject);
-        QVERIFY(rig.failures.isEmpty());
+        QCOMPARE(rig.sim->dumpFile(QStringLiteral("1.bin")), QByteArray("one"));
+
+        QCOMPARE(cells(), cellsBefore);
+        QCOMPARE(testfiles::readFile(first), QByteArray("one"));
+        struct stat info
+        {
+        };
+        if (kind == QLatin1String("fifo")) {
+            QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
+            QVERIFY(S_ISFIFO(info.st_mode));
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QFileInfo(path).isDir());
+        }
     }
 
     // The controller refuses: a closed write-protection jumper, or a flash that is full.
@@ -367,7 +364,7 @@ private slots:
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QCOMPARE(rig.ui.gaugeProgress.size(), accepted + 1);
         QCOMPARE(rig.ui.status(), QStringLiteral("Передаем объект %1").arg(accepted + 1));
-        const QStringList payloads = rig.sim.log(QStringLiteral("payload"));
+        const QStringList payloads = rig.sim->log(QStringLiteral("payload"));
         QCOMPARE(payloads.size(), accepted + 1);
         QVERIFY2(payloads.last().endsWith(QStringLiteral("result=") + result),
             qPrintable(payloads.last()));
@@ -381,7 +378,7 @@ private slots:
     {
         LinkRig rig;
         QVERIFY(rig.start({ "--silent" }));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.log(QStringLiteral("filler")).size(), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("filler")).size(), 1, kWait);
         rig.ui.connected = true; // as an earlier check would have left it
         rig.setRow(1, QStringLiteral("7"), TypeScript,
             rig.file(QStringLiteral("7.scr"), pattern(4000, 7)));
@@ -396,11 +393,11 @@ private slots:
 
         // Nothing further once the link has given up.
         QVERIFY(!QTest::qWaitFor(
-            [&] { return rig.sim.log(QStringLiteral("filler")).size() > 6; }, 1000));
+            [&] { return rig.sim->log(QStringLiteral("filler")).size() > 6; }, 1000));
         QCOMPARE(rig.uploadTraffic(),
             QStringList({ "frame", "payload", "filler", "filler", "filler", "filler", "filler" }));
-        const QList<double> payloadAt = times(rig.sim, QStringLiteral("payload"));
-        QList<double> fillers = times(rig.sim, QStringLiteral("filler"));
+        const QList<double> payloadAt = times(*rig.sim, QStringLiteral("payload"));
+        QList<double> fillers = times(*rig.sim, QStringLiteral("filler"));
         fillers.removeFirst();
         double previous = payloadAt.first();
         for (double at : fillers) {
@@ -423,17 +420,17 @@ private slots:
         rig.writeToFlash();
         // The first object's reply is in: the pause before the second has begun.
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.gaugeProgress.size(), 1, kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.log(QStringLiteral("reply")).size(), 2, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("reply")).size(), 2, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(rig.receiveEvents >= 2, kWait);
         rig.writeToFlash();
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(2) }, kWait);
 
-        QCOMPARE(uploadFrames(rig.sim),
+        QCOMPARE(rig.frames(),
             QStringList({ scriptFrame(1, 512), scriptFrame(1, 512), scriptFrame(2, 512),
                 scriptFrame(3, 512) }));
         QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, 4));
-        const QList<double> sent = times(rig.sim, QStringLiteral("frame"));
-        const QList<double> replies = times(rig.sim, QStringLiteral("reply"));
+        const QList<double> sent = times(*rig.sim, QStringLiteral("frame"));
+        const QList<double> replies = times(*rig.sim, QStringLiteral("reply"));
         for (int i = 2; i < sent.size(); ++i)
             QVERIFY2(sent[i] - replies[i] >= kAtLeast300ms,
                 qPrintable(QString::number(sent[i] - replies[i])));

@@ -3,12 +3,14 @@
 #include "common/filepath.h"
 #include "payload/payload.h"
 #include "payloadpictures.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace ormelin;
+using testfiles::pattern;
 
 namespace {
 
@@ -23,14 +25,6 @@ QString cyrillicPath(const QString &root, int length)
         QDir().mkpath(p);
     }
     return p + u'/' + QString(length - p.size() - 1, u'ф');
-}
-
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 // the operator's own operations and then written. Each case gets a clear message, the write
 // stops where its rules say, the list and the files stay as they were, and nothing waits for
 // ever: a FIFO named in a cell must not block the program.
-#include "faultrig.h"
+#include "link_rig.h"
+#include "oddfiles.h"
 
 #include "common/cp1251.h"
 #include "objlist/listdocument.h"
@@ -25,52 +26,14 @@
 
 using namespace ormelin;
 using namespace std::chrono_literals;
-using reliability::FifoRescue;
-using reliability::pattern;
+using oddfiles::FifoRescue;
+using oddfiles::SocketFile;
+using testfiles::pattern;
 
 namespace {
 
 constexpr int kWait = 10000;
 constexpr auto kPatience = 3000ms; // far beyond any open that does not wait
-
-// A listening Unix socket bound at a path, for as long as it lives.
-class SocketFile
-{
-public:
-    explicit SocketFile(const QString &path)
-    {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        const QByteArray name = QFile::encodeName(path);
-        if (m_fd < 0 || name.size() >= qsizetype(sizeof address.sun_path))
-            return;
-        std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
-        m_ok = ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
-            && ::listen(m_fd, 1) == 0;
-    }
-    ~SocketFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    int m_fd = -1;
-    bool m_ok = false;
-};
-
-QByteArray bmpFile()
-{
-    QImage image(5, 4, QImage::Format_RGB888);
-    image.fill(QColor(10, 200, 30));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "BMP");
-    return bytes;
-}
 
 QStringList rowOf(const ObjectList &list, int row)
 {
@@ -99,30 +62,11 @@ class TestRelFiles : public QObject
     // A file system object of the given kind at a fresh path ending in `suffix`: its path.
     QString make(const QString &kind, const QString &suffix)
     {
-        const QString path = m_dir.filePath(kind + suffix);
-        if (kind == QLatin1String("folder")) {
-            if (!QDir().mkpath(path))
-                return {};
-        } else if (kind == QLatin1String("fifo")) {
-            if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
-                return {};
-        } else if (kind == QLatin1String("removed")) {
-            // Named in the list, gone by the time of the write.
-            QFile f(path);
-            if (!f.open(QIODevice::WriteOnly) || f.write("gone") != 4)
-                return {};
-            f.close();
-            f.remove();
-        }
-        return path;
+        return oddfiles::make(kind, m_dir.filePath(kind + suffix));
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
-    }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     // ---- Payload: only regular files are read ---------------------------------------------
 
@@ -252,96 +196,6 @@ private slots:
 
     // ---- The write to flash over such files ------------------------------------------------
 
-    // Row 1 is sent, row 2 names the bad file, row 3 is never reached. File payloads report the
-    // upload's own message and hide the gauge; a picture that cannot be opened goes to the
-    // general failure handler with the gauge left shown. The list and every file stay as they
-    // were, and the write never waits on the bad file.
-    void writeStopsAtABadObjectFile_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("caught"); // the upload's message, else the general failure
-        QTest::newRow("script, FIFO") << "fifo" << int(TypeScript) << true;
-        QTest::newRow("script, folder") << "folder" << int(TypeScript) << true;
-        QTest::newRow("script, socket") << "socket" << int(TypeScript) << true;
-        QTest::newRow("script, removed") << "removed" << int(TypeScript) << true;
-        QTest::newRow("script, unreadable kernel file")
-            << "/proc/self/mem" << int(TypeScript) << true;
-        QTest::newRow("font, FIFO") << "fifo" << int(TypeMonoFont) << true;
-        QTest::newRow("JPEG, FIFO") << "fifo" << int(TypeJpeg) << false;
-        QTest::newRow("bitmap, folder") << "folder" << int(TypeBitmap) << false;
-        QTest::newRow("bitmap, removed") << "removed" << int(TypeBitmap) << false;
-    }
-    void writeStopsAtABadObjectFile()
-    {
-        QFETCH(QString, kind);
-        QFETCH(int, type);
-        QFETCH(bool, caught);
-        FaultRig rig;
-        QVERIFY(rig.startSim());
-        QVERIFY(rig.connect());
-        const QString first = rig.file(QStringLiteral("first.scr"), pattern(300, 1));
-        const QString third = rig.file(QStringLiteral("third.bmp"), bmpFile());
-        const bool picture = type == TypeJpeg || type == TypeBitmap;
-        const QString suffix = type == TypeJpeg ? QStringLiteral(".jpg")
-                                                : (picture ? QStringLiteral(".bmp") : QString());
-        std::unique_ptr<SocketFile> socket;
-        QString bad;
-        if (kind.startsWith(QLatin1Char('/'))) {
-            bad = kind;
-        } else if (kind == QLatin1String("socket")) {
-            bad = rig.dir.filePath(QStringLiteral("socket") + suffix);
-            socket = std::make_unique<SocketFile>(bad);
-            QVERIFY(socket->ok());
-        } else {
-            bad = make(kind, QStringLiteral("-%1%2").arg(QTest::currentDataTag()).arg(suffix));
-            QVERIFY(!bad.isEmpty());
-        }
-        rig.setRow(1, QStringLiteral("1"), TypeScript, first);
-        const bool font = type == TypeMonoFont || type == TypeMicrochipFont;
-        rig.setRow(2, QStringLiteral("2"), type, bad, font ? QStringLiteral("8") : QString(),
-            font ? QStringLiteral("16") : QString());
-        rig.setRow(3, QStringLiteral("3"), TypeBitmap, third);
-        const QList<QStringList> rowsBefore { rowOf(rig.list, 1), rowOf(rig.list, 2),
-            rowOf(rig.list, 3) };
-        const QByteArray firstDigest = digest(first);
-        const QByteArray thirdDigest = digest(third);
-
-        FifoRescue rescue(bad, kPatience);
-        rig.writeToFlash();
-        if (caught) {
-            QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
-            QCOMPARE(rig.ui.messages.first(), QStringLiteral("Ошибка чтения файла ") + bad);
-            QVERIFY(!rig.ui.gaugeVisible);
-            QVERIFY(rig.failures.isEmpty());
-        } else {
-            QTRY_COMPARE_WITH_TIMEOUT(rig.failures.size(), 1, kWait);
-            QCOMPARE(rig.failures.first(),
-                QStringLiteral("Cannot open file ") + QFileInfo(bad).absoluteFilePath());
-            QVERIFY(!rig.ui.gaugeVisible); // the write ended with the step
-            QVERIFY(rig.ui.messages.isEmpty());
-        }
-        rescue.dismiss();
-        QVERIFY2(!rescue.rescued(), "the write waited on the FIFO");
-        QCOMPARE(rig.uploadedNumbers(), QList<int> { 1 });
-        QCOMPARE(rig.sim->dumpFile(QStringLiteral("1.bin")), pattern(300, 1));
-
-        QCOMPARE(
-            (QList<QStringList> { rowOf(rig.list, 1), rowOf(rig.list, 2), rowOf(rig.list, 3) }),
-            rowsBefore);
-        QCOMPARE(digest(first), firstDigest);
-        QCOMPARE(digest(third), thirdDigest);
-        if (kind == QLatin1String("fifo")) {
-            struct stat info
-            {
-            };
-            QVERIFY(::stat(QFile::encodeName(bad).constData(), &info) == 0);
-            QVERIFY(S_ISFIFO(info.st_mode));
-        } else if (kind == QLatin1String("folder")) {
-            QVERIFY(QFileInfo(bad).isDir());
-        }
-    }
-
     // ---- Absurd list files, loaded and written ---------------------------------------------
 
     // Loaded through the document as the operator does it: the file is only read; a file that
@@ -395,7 +249,7 @@ private slots:
         QFETCH(QString, loadMessage);
         QFETCH(QString, writeMessageStart);
         QFETCH(QList<int>, sent);
-        FaultRig rig;
+        LinkRig rig;
         ListDocument document(rig.list, rig.ui);
         QVERIFY(rig.startSim());
         QVERIFY(rig.connect());
@@ -437,7 +291,7 @@ private slots:
         rig.writeToFlash();
         if (writeMessageStart.isEmpty()) {
             QTRY_COMPARE_WITH_TIMEOUT(
-                rig.ui.messages, QStringList { reliability::completion(0) }, kWait);
+                rig.ui.messages, QStringList { linktest::completion(0) }, kWait);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages.size(), 1, kWait);
             QVERIFY2(rig.ui.messages.first().startsWith(writeMessageStart),

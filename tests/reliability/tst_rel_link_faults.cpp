@@ -1,9 +1,9 @@
 // The link when the line misbehaves, end to end through a pseudo-terminal to tarviks-sim: the
 // controller vanishing in the middle of a long payload and coming back, the device node gone
-// and back, the port held by another process, a controller that answers only garbage, late or
-// one byte at a time. Nothing may hang or spin, the operator is told once, and the link works
+// and back, the port held by another process, a controller that answers only garbage or late.
+// Nothing may hang or spin, the operator is told once, and the link works
 // again as soon as the controller does.
-#include "faultrig.h"
+#include "link_rig.h"
 
 #include "link/protocol.h"
 
@@ -14,8 +14,8 @@
 
 using namespace ormelin;
 using namespace std::chrono_literals;
-using reliability::completion;
-using reliability::pattern;
+using linktest::completion;
+using testfiles::pattern;
 
 namespace {
 
@@ -50,11 +50,7 @@ class TestRelLinkFaults : public QObject
     QByteArray m_largest; // a script as large as a payload can be
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
-        m_largest = pattern(kMaxFilePayload, 1);
-    }
+    void initTestCase() { m_largest = pattern(kMaxFilePayload, 1); }
 
     // The controller dies while a 1.9 MB payload is on its way at line rate. Within a second the
     // program is told once, the write ends with the gauge hidden, the indicator goes off and the
@@ -63,27 +59,26 @@ private slots:
     // works and the whole payload goes through.
     void controllerKilledMidUpload()
     {
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim({ "--baud", "250000" }));
         QVERIFY(rig.connect());
         const QString path = rig.file(QStringLiteral("large.scr"), m_largest);
         rig.setRow(1, QStringLiteral("1200"), TypeScript, path);
 
-        const qint64 pid = rig.sim->process().processId();
-        const qint64 readBefore = reliability::bytesReadBy(pid);
+        const qint64 readBefore = rig.sim->bytesRead();
         QVERIFY(readBefore >= 0);
         QElapsedTimer transfer;
         transfer.start();
         rig.writeToFlash();
         QCOMPARE(rig.ui.status(), QStringLiteral("Передаем объект 1200"));
         // A second or so into the payload (22.7 kB/s at 250000 baud).
-        QTRY_VERIFY_WITH_TIMEOUT(reliability::bytesReadBy(pid) - readBefore > 25000, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->bytesRead() - readBefore > 25000, kWait);
         QVERIFY2(transfer.elapsed() > 800, qPrintable(QString::number(transfer.elapsed())));
         QVERIFY(rig.comm.queuedBytes() > 1000000); // still far from sent
         QVERIFY(rig.ui.connected);
         QElapsedTimer sinceKill;
         sinceKill.start();
-        rig.killSim();
+        rig.sim->kill();
 
         QTRY_VERIFY_WITH_TIMEOUT(!rig.ui.gaugeVisible, kWait);
         const qint64 endedAfter = sinceKill.elapsed();
@@ -94,7 +89,7 @@ private slots:
         QCOMPARE(rig.ui.gaugeVisibility, QList<bool>({ true, false }));
         QVERIFY2(endedAfter < 1000, qPrintable(QString::number(endedAfter)));
 
-        const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
+        const double cpu = cpuSecondsWhileRunning(1000);
         QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
         // Told once while nobody asked for anything.
         QCOMPARE(rig.failures.size(), 1);
@@ -130,7 +125,7 @@ private slots:
     // so in the status line; once the node is back, the port opens and a write completes.
     void deviceNodeVanishesAndReturns()
     {
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim());
         QVERIFY(rig.connect());
         QCOMPARE(rig.sim->stop(), 0);
@@ -140,7 +135,7 @@ private slots:
         QVERIFY2(isHangUpFailure(rig.failures.first()), qPrintable(rig.failures.first()));
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui.status(), kLost.arg(rig.portPath()), kWait);
         QVERIFY(!rig.ui.connected);
-        const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
+        const double cpu = cpuSecondsWhileRunning(1000);
         QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
         QCOMPARE(rig.failures.size(), 1);
 
@@ -169,7 +164,7 @@ private slots:
     // the status detail, and succeeds once that program has let go.
     void portHeldByAnotherProcess()
     {
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim());
         QProcess holder;
         holder.start(QStringLiteral(ORMELIN_PORT_HOLDER), { rig.portPath() });
@@ -199,7 +194,7 @@ private slots:
     // reply buffer never holds more than it may, and nothing reaches the failure handler.
     void garbageOnly()
     {
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim({ "--garbage" }));
         rig.selectPort();
         QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("filler")).size(), 1, kWait);
@@ -234,7 +229,7 @@ private slots:
     {
         QFETCH(QString, delay);
         QFETCH(int, fillersPerObject);
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim({ "--delay", delay }));
         QVERIFY(rig.connect());
         for (int row = 1; row <= 3; ++row)
@@ -266,39 +261,6 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(rig.ui.connected, kWait);
             QCOMPARE(rig.uploadedNumbers(), QList<int> { 1 });
         }
-        QVERIFY(rig.failures.isEmpty());
-    }
-
-    // Replies one byte at a time, behind noise, for every kind of upload: each reply is judged
-    // once its tenth byte is in, and every object arrives whole.
-    void repliesByteByByte()
-    {
-        FaultRig rig;
-        QVERIFY(rig.startSim({ "--chunk", "1", "--noise", "--seed", "7" }));
-        int receiveEvents = 0;
-        const auto received = rig.comm.OnRxChar;
-        rig.comm.OnRxChar = [&](int32_t n) {
-            ++receiveEvents;
-            received(n);
-        };
-        QVERIFY(rig.connect());
-        rig.setRow(
-            1, QStringLiteral("1"), TypeScript, rig.file(QStringLiteral("1.scr"), pattern(900, 1)));
-        rig.setRow(2, QStringLiteral("2"), TypeMonoFont,
-            rig.file(QStringLiteral("2.fnt"), pattern(1200, 2)), QStringLiteral("8"),
-            QStringLiteral("16"));
-        rig.setRow(3, QStringLiteral("3"), TypeMicrochipFont,
-            rig.file(QStringLiteral("3.fnt"), pattern(300, 3)), QStringLiteral("6"),
-            QStringLiteral("9"));
-        receiveEvents = 0;
-        rig.writeToFlash();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.messages, QStringList { completion(2) }, kWait);
-        // More receive events than replies: they did come in pieces.
-        QVERIFY2(receiveEvents > 3, qPrintable(QString::number(receiveEvents)));
-        QCOMPARE(count(rig.uploadTraffic(), QStringLiteral("filler")), 0);
-        QCOMPARE(rig.sim->dumpFile(QStringLiteral("1.bin")), pattern(900, 1));
-        QCOMPARE(rig.sim->dumpFile(QStringLiteral("2.bin")), pattern(1200, 2));
-        QCOMPARE(rig.sim->dumpFile(QStringLiteral("3.bin")), pattern(300, 3));
         QVERIFY(rig.failures.isEmpty());
     }
 };

@@ -3,7 +3,7 @@
 // the same port, a choice of that port and a new write that completes.
 #include "app/mainwindow.h"
 #include "common/cp1251.h"
-#include "faultrig.h"
+#include "link_rig.h"
 #include "windowdriver.h"
 
 #include <QComboBox>
@@ -50,7 +50,6 @@ class TestRelWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set");
         QVERIFY(m_dir.isValid());
         // The settings file lives in the current folder.
         m_startDir = QDir::currentPath();
@@ -61,7 +60,7 @@ private slots:
     void controllerKilledMidWrite()
     {
         const QString portPath = m_dir.filePath(QStringLiteral("ttyTarviks"));
-        const QByteArray largest = reliability::pattern(kMaxFilePayload, 2);
+        const QByteArray largest = testfiles::pattern(kMaxFilePayload, 2);
         const QString objectPath = m_dir.filePath(QStringLiteral("large.scr"));
         {
             QFile f(objectPath);
@@ -84,19 +83,17 @@ private slots:
         click(&w, "AddBtn");
         QCOMPARE(w.objectList().cell(1, ColFile), objectPath);
 
-        const qint64 pid = sim->process().processId();
-        const qint64 readBefore = reliability::bytesReadBy(pid);
+        const qint64 readBefore = sim->bytesRead();
         QVERIFY(readBefore >= 0);
         QElapsedTimer transfer;
         transfer.start();
         click(&w, "WriteBtn");
         QVERIFY(child<QWidget>(&w, "ProgrBar")->isVisible());
         // A second or so into the payload (22.7 kB/s at 250000 baud).
-        QTRY_VERIFY_WITH_TIMEOUT(reliability::bytesReadBy(pid) - readBefore > 25000, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(sim->bytesRead() - readBefore > 25000, kWait);
         QVERIFY2(transfer.elapsed() > 800, qPrintable(QString::number(transfer.elapsed())));
         QCOMPARE(w.statusText(), QStringLiteral("Передаем объект 1000"));
-        sim->process().kill();
-        QVERIFY(sim->process().waitForFinished(kWait));
+        sim->kill();
 
         QTRY_COMPARE_WITH_TIMEOUT(boxes.texts("failure").size(), 1, kWait);
         const QString failure = boxes.texts("failure").first();
@@ -107,7 +104,7 @@ private slots:
         // The box has been answered and the window is back in its own loop.
         QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), kWait);
 
-        const double cpu = reliability::cpuSecondsWhileRunning(1000ms);
+        const double cpu = cpuSecondsWhileRunning(1000);
         QVERIFY2(cpu < kIdleCpuBound, qPrintable(QStringLiteral("%1 s of CPU in 1 s").arg(cpu)));
         QCOMPARE(boxes.seen.size(), 1);
         // The write ended with the loss: the lost port named, the gauge hidden.
@@ -124,7 +121,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.statusText(), connected, kWait);
         click(&w, "WriteBtn");
         QTRY_COMPARE_WITH_TIMEOUT(
-            boxes.texts("message"), QStringList { reliability::completion(1855) }, 30000);
+            boxes.texts("message"), QStringList { linktest::completion(1855) }, 30000);
         QVERIFY(!child<QWidget>(&w, "ProgrBar")->isVisible());
         QCOMPARE(sim->dumpFile(QStringLiteral("1000.bin")), largest);
         QCOMPARE(boxes.texts("failure").size(), 1);

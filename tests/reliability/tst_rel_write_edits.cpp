@@ -3,7 +3,7 @@
 // document's own operations. The sequencer reads each row when its step runs, starts over from
 // row 1 when asked, never sends rows hidden by a shorter list, and reports only what the
 // controller answered.
-#include "faultrig.h"
+#include "link_rig.h"
 
 #include "objlist/listdocument.h"
 #include "objlist/listeditor.h"
@@ -13,8 +13,8 @@
 #include <QTest>
 
 using namespace ormelin;
-using reliability::completion;
-using reliability::pattern;
+using linktest::completion;
+using testfiles::pattern;
 
 namespace {
 
@@ -66,7 +66,6 @@ class TestRelWriteEdits : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY2(!SimProcess::program().isEmpty(), "ORMELIN_SIM is not set"); }
 
     // Pressed again while the first object's payload is still going out: the controller will
     // answer that object first, so its reply must not be taken for the new write's first object.
@@ -87,7 +86,7 @@ private slots:
     {
         QFETCH(QStringList, simArgs);
         QFETCH(QString, lastResult);
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim(simArgs << "--baud"
                                      << "250000"));
         QVERIFY(rig.connect());
@@ -159,7 +158,7 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(QList<int>, sent);
         QFETCH(QList<int>, table);
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim(simArgs));
         for (int row = 1; row <= objects; ++row)
             rig.setRow(row, QString::number(row), TypeScript,
@@ -214,7 +213,7 @@ private slots:
     // press.
     void pressedRepeatedlyStartsOneWrite()
     {
-        FaultRig rig;
+        LinkRig rig;
         QVERIFY(rig.startSim({ "--delay", "150" }));
         QVERIFY(rig.connect());
         rig.setRow(
@@ -255,7 +254,7 @@ private slots:
         QFETCH(QString, edit);
         QFETCH(QList<int>, sent);
         QFETCH(bool, completes);
-        FaultRig rig;
+        LinkRig rig;
         ListDocument document(rig.list, rig.ui);
         ListEditor editor(rig.list, document, rig.ui);
         QVERIFY(rig.startSim({ "--delay", "20" }));

@@ -20,6 +20,17 @@ inline double cpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// CPU seconds the whole process (every thread) used while its event loop ran for `ms`, as the
+// program's loop runs between events. A spin check, not a speed measure.
+inline double cpuSecondsWhileRunning(int ms)
+{
+    const double before = cpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return cpuSeconds() - before;
+}
+
 // Runs the event loop until condition() holds or ms milliseconds have passed; looks every 5 ms.
 template <class F> bool waitInEventLoop(F condition, int ms)
 {

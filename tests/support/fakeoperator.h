@@ -3,6 +3,7 @@
 // answers questions and file dialogs from queues the test fills beforehand. An unscripted
 // question or dialog fails the test instead of guessing an answer.
 #include "common/operatorui.h"
+#include "eventwait.h"
 
 #include <QList>
 #include <QQueue>
@@ -14,6 +15,7 @@ class FakeOperator : public ormelin::OperatorUi
 {
 public:
     QStringList messages; // information boxes, in order
+    QList<double> messageTimes; // when each came, on the simulator log's clock
     QStringList questions; // Yes/No questions asked, in order
     QStringList statuses; // every status text, in order
     QString statusDetail;
@@ -31,7 +33,11 @@ public:
 
     QString status() const { return statuses.isEmpty() ? QString() : statuses.last(); }
 
-    void showMessage(const QString &text) override { messages << text; }
+    void showMessage(const QString &text) override
+    {
+        messages << text;
+        messageTimes << monotonicSeconds();
+    }
     bool askYesNo(const QString &text) override
     {
         questions << text;

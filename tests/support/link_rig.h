@@ -1,22 +1,26 @@
 #pragma once
 // The device link as the window wires it, against the controller simulator: a real TVaComm set
 // up with configureCommForTarviks, a real ObjectList and DeviceLink, and FakeOperator as the
-// operator. Files for the list's objects go into a temporary directory of the rig's own; failures
-// that reach the general failure handler are collected in `failures`.
+// operator. The simulator answers on a stable path of the rig's own, a link to whatever
+// pseudo-terminal it has, so that it can be killed and started again on the same port, the way a
+// controller is unplugged and plugged back in. Files for the list's objects go into the rig's
+// temporary directory; failures that reach the general failure handler are collected in
+// `failures`.
 #include "common/failure.h"
 #include "fakeoperator.h"
 #include "link/devicelink.h"
 #include "link_simprocess.h"
 #include "objlist/objectlist.h"
 #include "serial/vacomm.h"
+#include "testfiles.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <memory>
 
 namespace linktest {
 
@@ -34,10 +38,15 @@ inline QByteArray le24(uint32_t v)
     return le16(v) + le8(v >> 16);
 }
 
-inline QByteArray readAll(const QString &path)
+// A frame as frames() lists it.
+inline QString frame(const char *name, const QByteArray &hex)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
+}
+
+inline QString completion(qint64 kilobytes)
+{
+    return QStringLiteral("Передача успешно завершена. Передано %1 кБайт.").arg(kilobytes);
 }
 
 } // namespace linktest
@@ -65,31 +74,63 @@ public:
     LinkRig(const LinkRig &) = delete;
     LinkRig &operator=(const LinkRig &) = delete;
 
-    // Starts the simulator with `simArgs` (--baud 0 unless they name a rate) and selects its port.
-    bool start(const QStringList &simArgs = {})
+    // The port's stable name.
+    QString portPath() const { return dir.filePath(QStringLiteral("ttyTarviks")); }
+
+    // A new simulator on the port path (--baud 0 unless the arguments name a rate); one that ran
+    // before is stopped first. `dump`: whether it stores what it receives.
+    bool startSim(QStringList args = {}, bool dump = true)
     {
-        if (!sim.start(simArgs)) {
-            qWarning().noquote() << sim.error();
+        sim.reset();
+        // Spawned, not forked: the link tests run under ThreadSanitizer, which cannot follow a
+        // fork of a threaded process.
+        sim = std::make_unique<SimProcess>(SimProcess::Launch::Spawn);
+        sim->setDump(dump);
+        args << QStringLiteral("--link") << portPath();
+        if (!sim->start(args)) {
+            qWarning().noquote() << sim->error();
             return false;
         }
-        link.selectPort(sim.port());
+        return true;
+    }
+
+    // Starts the simulator and selects its port: whether the port opened.
+    bool start(const QStringList &simArgs = {})
+    {
+        if (!startSim(simArgs))
+            return false;
+        selectPort();
         return comm.IsOpen();
     }
 
     // Starts the simulator and waits until the connection check has been answered.
-    bool startConnected(const QStringList &simArgs = {})
+    bool startConnected(const QStringList &simArgs = {}) { return startSim(simArgs) && connect(); }
+
+    // The port box's selection, under the failure guard as the window runs it.
+    void selectPort()
     {
-        if (!start(simArgs))
-            return false;
-        return QTest::qWaitFor([this] { return ui.connected; }, 5000);
+        ormelin::guarded([this] { link.selectPort(portPath()); });
+    }
+
+    // Selects the port and waits for the controller's answer to the connection check.
+    bool connect(int ms = 10000)
+    {
+        ui.connected = false;
+        selectPort();
+        return QTest::qWaitFor([this] { return ui.connected; }, ms);
+    }
+
+    // The write to flash as the button runs it: through the general failure guard.
+    void writeToFlash()
+    {
+        ormelin::guarded([this] { link.writeToFlash(); });
     }
 
     // A file of the rig's own directory with these bytes; its path.
     QString file(const QString &name, const QByteArray &bytes)
     {
-        const QString path = files.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        const QString path = dir.filePath(name);
+        if (!testfiles::writeFile(path, bytes))
             QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
         return path;
     }
@@ -108,10 +149,30 @@ public:
         list.setCell(row, ColFile, path);
     }
 
-    // The write to flash as the button runs it: through the general failure guard.
-    void writeToFlash()
+    // The frames the simulator received as "<name> <hex>", in order; upload frames only, or all.
+    enum class Frames { Uploads, All };
+    QStringList frames(Frames which = Frames::Uploads) const
     {
-        ormelin::guarded([this] { link.writeToFlash(); });
+        QStringList out;
+        for (const QString &line : sim->log(QStringLiteral("frame"))) {
+            if (which == Frames::All || line.contains(QLatin1String("-upload ")))
+                out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
+                        + line.section(QStringLiteral("hex="), 1);
+        }
+        return out;
+    }
+
+    // The object numbers of the upload frames the simulator received, in order.
+    QList<int> uploadedNumbers() const
+    {
+        QList<int> numbers;
+        for (const QString &line : sim->log(QStringLiteral("frame"))) {
+            if (line.contains(QLatin1String("-upload ")))
+                numbers << line.section(QStringLiteral("number="), 1)
+                               .section(QLatin1Char(' '), 0, 0)
+                               .toInt();
+        }
+        return numbers;
     }
 
     // From the first upload frame on, the kinds of the upload frames, payloads, fillers and
@@ -119,7 +180,7 @@ public:
     QStringList uploadTraffic() const
     {
         QStringList out;
-        for (const QString &line : sim.log()) {
+        for (const QString &line : sim->log()) {
             const QString kind = line.section(QLatin1Char(' '), 0, 0);
             const bool upload
                 = kind == QLatin1String("frame") && line.contains(QLatin1String("-upload "));
@@ -132,8 +193,8 @@ public:
         return out;
     }
 
-    SimProcess sim { SimProcess::Launch::Spawn };
-    QTemporaryDir files;
+    QTemporaryDir dir;
+    std::unique_ptr<SimProcess> sim;
     FakeOperator ui;
     ormelin::ObjectList list;
     ormelin::TVaComm comm;

@@ -99,6 +99,40 @@ public:
     // Without the dump, the simulator writes no object files (call before start).
     void setDump(bool on) { m_dump = on; }
 
+    // The simulator dies at once, as a controller that loses power: no goodbye, its end of the
+    // line simply closes.
+    void kill()
+    {
+        if (m_launch == Launch::QtProcess) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+            return;
+        }
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGKILL);
+        int status = 0;
+        reap(status, 10000);
+        m_pid = -1;
+        m_exitCode = -1;
+    }
+
+    qint64 pid() const { return m_launch == Launch::QtProcess ? m_process.processId() : m_pid; }
+
+    // Bytes the simulator has read so far (its rchar: every read, those of its own start-up
+    // included); -1 when it cannot be told.
+    qint64 bytesRead() const
+    {
+        QFile io(QStringLiteral("/proc/%1/io").arg(pid()));
+        if (!io.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : io.readAll().split('\n')) {
+            if (line.startsWith("rchar:"))
+                return line.mid(6).trimmed().toLongLong();
+        }
+        return -1;
+    }
+
     QProcess &process() { return m_process; }
     QString error() const { return m_error; }
     QString port() const { return m_port; }
