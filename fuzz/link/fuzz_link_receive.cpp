@@ -17,10 +17,11 @@
 #include "common/operatorui.h"
 #include "link/devicelink.h"
 #include "link/replybuffer.h"
+#include "linkcommon.h"
 #include "objlist/objectlist.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -115,7 +116,7 @@ private:
 
 enum Press { None, Check, Erase, Write, Output, Select };
 
-const QString kHeld = QStringLiteral("Ждем ответа Тарвикса на предыдущую команду");
+using linktest::kHeld;
 
 // What the link should be doing, written out independently of it.
 struct Model
@@ -269,13 +270,10 @@ struct Link
 {
     Link()
     {
-        QFile f(dir.filePath(QStringLiteral("7.scr")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write("run");
-        list.setRowCount(2);
-        list.setCell(1, ColNumber, QStringLiteral("7"));
-        list.setCell(1, ColType, objectTypeTexts().at(TypeScript));
-        list.setCell(1, ColFile, f.fileName());
+        const QString script = dir.filePath(QStringLiteral("7.scr"));
+        if (!testfiles::writeFile(script, "run"))
+            std::abort();
+        linktest::setRow(list, 1, QStringLiteral("7"), TypeScript, script);
         list.selectRow(1);
     }
     QTemporaryDir dir;

@@ -6,9 +6,7 @@
 #include "payloadpictures.h"
 #include "testpictures.h"
 
-#include <QBuffer>
 #include <QFileInfo>
-#include <QImage>
 #include <QTest>
 
 using namespace ormelin;
@@ -199,12 +197,7 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        QImage png(4, 4, QImage::Format_RGB32);
-        png.fill(Qt::white);
-        QByteArray pngBytes;
-        QBuffer buffer(&pngBytes);
-        buffer.open(QIODevice::WriteOnly);
-        png.save(&buffer, "PNG");
+        const QByteArray pngBytes = testpictures::pictureFile(4, 4, qRgb(255, 255, 255), "PNG");
         BmpLayout twoPlanes;
         twoPlanes.width = 1;
         twoPlanes.height = 1;

@@ -4,26 +4,22 @@
 // here the line can stay busy for as long as the test likes.
 #include "fakeoperator.h"
 #include "link/devicelink.h"
+#include "linkcommon.h"
 #include "objlist/objectlist.h"
 #include "scriptedport.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace ormelin;
+using namespace linktest;
 
 namespace {
 
 constexpr int kWait = 5000;
-const QString kHeld = QStringLiteral("Ждем ответа Тарвикса на предыдущую команду");
-const QString kRefused
-    = QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от записи.");
-const QString kCompleted = QStringLiteral("Передача успешно завершена. Передано 0 кБайт.");
-const QString kWriteEnded = QStringLiteral("Запись во флэш прервана: очистка флэш");
-const QString kErased = QStringLiteral("Таблица объектов во флэш очищена");
-const QString kWriteCutByPort = QStringLiteral("Отменено из-за смены порта: запись во флэш");
+const QString kCompleted = linktest::completion(0);
 
 // The frames the link queued, by kind, with each upload's payload skipped.
 QStringList frameKinds(const QByteArray &sent)
@@ -72,13 +68,10 @@ struct Rig
     Rig()
     {
         setFailureHandler([this](const QString &text) { failures << text; });
-        QFile f(dir.filePath(QStringLiteral("7.scr")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write("run");
-        list.setRowCount(2);
-        list.setCell(1, ColNumber, QStringLiteral("7"));
-        list.setCell(1, ColType, objectTypeTexts().at(TypeScript));
-        list.setCell(1, ColFile, f.fileName());
+        const QString script = dir.filePath(QStringLiteral("7.scr"));
+        if (!testfiles::writeFile(script, "run"))
+            QTest::qFail("cannot write the script", __FILE__, __LINE__);
+        linktest::setRow(list, 1, QStringLiteral("7"), TypeScript, script);
         port.failingDevices = QStringList { "ttyM", "ttyMissing" };
         link.selectPort(QStringLiteral("ttyA"));
     }

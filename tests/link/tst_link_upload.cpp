@@ -41,17 +41,6 @@ QString scriptFrame(int number, int size)
     return frame("script-upload", "aaaa58" + le16(uint32_t(number)) + le24(uint32_t(size)) + "58");
 }
 
-// Timestamps of the log lines of one kind; uploads only among the frames.
-QList<double> times(const SimProcess &sim, const QString &kind)
-{
-    QList<double> out;
-    for (const auto &[t, text] : sim.timedLog(kind)) {
-        if (kind != QLatin1String("frame") || text.contains(QLatin1String("-upload ")))
-            out << t;
-    }
-    return out;
-}
-
 QStringList repeated(const QStringList &unit, int times)
 {
     QStringList out;
@@ -139,8 +128,8 @@ private slots:
 
         // Each object only after the previous one was accepted and 300 ms more have passed.
         QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, 5));
-        const QList<double> sent = times(*rig.sim, QStringLiteral("frame"));
-        const QList<double> replies = times(*rig.sim, QStringLiteral("reply"));
+        const QList<double> sent = rig.times(QStringLiteral("frame"));
+        const QList<double> replies = rig.times(QStringLiteral("reply"));
         for (int i = 0; i + 1 < sent.size(); ++i)
             QVERIFY2(sent[i + 1] - replies[i + 1] >= kAtLeast300ms,
                 qPrintable(QString::number(sent[i + 1] - replies[i + 1])));
@@ -396,8 +385,8 @@ private slots:
             [&] { return rig.sim->log(QStringLiteral("filler")).size() > 6; }, 1000));
         QCOMPARE(rig.uploadTraffic(),
             QStringList({ "frame", "payload", "filler", "filler", "filler", "filler", "filler" }));
-        const QList<double> payloadAt = times(*rig.sim, QStringLiteral("payload"));
-        QList<double> fillers = times(*rig.sim, QStringLiteral("filler"));
+        const QList<double> payloadAt = rig.times(QStringLiteral("payload"));
+        QList<double> fillers = rig.times(QStringLiteral("filler"));
         fillers.removeFirst();
         double previous = payloadAt.first();
         for (double at : fillers) {
@@ -429,8 +418,8 @@ private slots:
             QStringList({ scriptFrame(1, 512), scriptFrame(1, 512), scriptFrame(2, 512),
                 scriptFrame(3, 512) }));
         QCOMPARE(rig.uploadTraffic(), repeated(kOneObject, 4));
-        const QList<double> sent = times(*rig.sim, QStringLiteral("frame"));
-        const QList<double> replies = times(*rig.sim, QStringLiteral("reply"));
+        const QList<double> sent = rig.times(QStringLiteral("frame"));
+        const QList<double> replies = rig.times(QStringLiteral("reply"));
         for (int i = 2; i < sent.size(); ++i)
             QVERIFY2(sent[i] - replies[i] >= kAtLeast300ms,
                 qPrintable(QString::number(sent[i] - replies[i])));

@@ -3,6 +3,7 @@
 #include "common/filepath.h"
 #include "payload/payload.h"
 #include "payloadpictures.h"
+#include "testpictures.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -26,15 +27,10 @@ QByteArray payloadBytes(const PayloadBuffer &buffer)
     return QByteArray(reinterpret_cast<const char *>(buffer.data()), buffer.size());
 }
 
+// A JPEG file as Qt writes it, at its default quality.
 QByteArray jpegOf(int width, int height)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer device(&bytes);
-    device.open(QIODevice::WriteOnly);
-    image.save(&device, "JPEG");
-    return bytes;
+    return testpictures::pictureFile(width, height, qRgb(0, 128, 128), "JPEG");
 }
 
 QByteArray onePixel(Rgb colour)

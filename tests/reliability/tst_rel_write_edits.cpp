@@ -13,7 +13,7 @@
 #include <QTest>
 
 using namespace ormelin;
-using linktest::completion;
+using namespace linktest;
 using testfiles::pattern;
 
 namespace {
@@ -22,12 +22,6 @@ constexpr int kWait = 15000;
 constexpr int kObjectBytes = 8192; // about 0.36 s on the line at 250000 baud
 // The pause after an accepted object, less what the two clocks' readings can differ by.
 constexpr double kAtLeast300ms = 0.29;
-
-const QString kHeld = QStringLiteral("Ждем ответа Тарвикса на предыдущую команду");
-const QString kRefused
-    = QStringLiteral("Недостаточно места для записи или замкнута перемычка защиты от записи.");
-const QString kErased = QStringLiteral("Таблица объектов во флэш очищена");
-const QString kWriteEnded = QStringLiteral("Запись во флэш прервана: очистка флэш");
 
 QStringList payloadResults(const SimProcess &sim)
 {
@@ -45,16 +39,6 @@ QList<int> storedNumbers(const SimProcess &sim)
                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (!line.startsWith(QLatin1Char('#')))
             out << line.section(QLatin1Char(' '), 0, 0).toInt();
-    }
-    return out;
-}
-
-QList<double> times(const SimProcess &sim, const QString &kind)
-{
-    QList<double> out;
-    for (const auto &[t, text] : sim.timedLog(kind)) {
-        if (kind != QLatin1String("frame") || text.contains(QLatin1String("-upload ")))
-            out << t;
     }
     return out;
 }
@@ -109,8 +93,8 @@ private slots:
         QCOMPARE(
             payloadResults(*rig.sim), QStringList({ "stored", "stored", "stored", lastResult }));
         // Row 1 went out again only once the controller had answered its first copy.
-        const QList<double> frames = times(*rig.sim, QStringLiteral("frame"));
-        QList<double> replies = times(*rig.sim, QStringLiteral("reply"));
+        const QList<double> frames = rig.times(QStringLiteral("frame"));
+        QList<double> replies = rig.times(QStringLiteral("reply"));
         replies.removeFirst(); // the connection check's
         QVERIFY(frames[1] >= replies[0]);
         // The outcome comes after the last object's reply, plus the pause when it was accepted.

@@ -10,6 +10,7 @@
 #include "fakeoperator.h"
 #include "link/devicelink.h"
 #include "link_simprocess.h"
+#include "linkcommon.h"
 #include "objlist/objectlist.h"
 #include "serial/vacomm.h"
 #include "testfiles.h"
@@ -19,37 +20,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <cstdint>
 #include <memory>
-
-namespace linktest {
-
-// Little-endian fields as hex text, for frames written out by hand in the tests.
-inline QByteArray le8(uint32_t v)
-{
-    return QByteArray(1, char(v & 0xFF)).toHex();
-}
-inline QByteArray le16(uint32_t v)
-{
-    return le8(v) + le8(v >> 8);
-}
-inline QByteArray le24(uint32_t v)
-{
-    return le16(v) + le8(v >> 16);
-}
-
-// A frame as frames() lists it.
-inline QString frame(const char *name, const QByteArray &hex)
-{
-    return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
-}
-
-inline QString completion(qint64 kilobytes)
-{
-    return QStringLiteral("Передача успешно завершена. Передано %1 кБайт.").arg(kilobytes);
-}
-
-} // namespace linktest
 
 class LinkRig
 {
@@ -139,14 +110,7 @@ public:
     void setRow(int row, const QString &number, int type, const QString &path,
         const QString &width = {}, const QString &height = {})
     {
-        using namespace ormelin;
-        if (list.rowCount() <= row)
-            list.setRowCount(row + 1);
-        list.setCell(row, ColNumber, number);
-        list.setCell(row, ColType, type >= 0 ? objectTypeTexts().at(type) : QStringLiteral("?"));
-        list.setCell(row, ColWidth, width);
-        list.setCell(row, ColHeight, height);
-        list.setCell(row, ColFile, path);
+        linktest::setRow(list, row, number, type, path, width, height);
     }
 
     // The frames the simulator received as "<name> <hex>", in order; upload frames only, or all.
@@ -158,6 +122,17 @@ public:
             if (which == Frames::All || line.contains(QLatin1String("-upload ")))
                 out << line.section(QLatin1Char(' '), 1, 1) + QLatin1Char(' ')
                         + line.section(QStringLiteral("hex="), 1);
+        }
+        return out;
+    }
+
+    // Timestamps of the simulator's log lines of one kind; uploads only among the frames.
+    QList<double> times(const QString &kind) const
+    {
+        QList<double> out;
+        for (const auto &[t, text] : sim->timedLog(kind)) {
+            if (kind != QLatin1String("frame") || text.contains(QLatin1String("-upload ")))
+                out << t;
         }
         return out;
     }

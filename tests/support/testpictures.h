@@ -8,16 +8,23 @@
 
 namespace testpictures {
 
-// A JPEG file of one colour.
-inline QByteArray jpegFile(int width, int height, QRgb colour = qRgb(40, 90, 160), int quality = 80)
+// A picture file of one colour in a format QImage writes ("JPG", "PNG", "BMP", ...).
+inline QByteArray pictureFile(
+    int width, int height, QRgb colour, const char *format, int quality = -1)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", quality);
+    image.save(&buffer, format, quality);
     return bytes;
+}
+
+// A JPEG file of one colour.
+inline QByteArray jpegFile(int width, int height, QRgb colour = qRgb(40, 90, 160), int quality = 80)
+{
+    return pictureFile(width, height, colour, "JPG", quality);
 }
 
 // A JPEG file of noise: it hardly compresses, so its size is near the worst a picture can have.
