@@ -18,6 +18,7 @@
 #include "link/devicelink.h"
 #include "link/replybuffer.h"
 #include "linkcommon.h"
+#include "listrows.h"
 #include "objlist/objectlist.h"
 #include "testfiles.h"
 
@@ -273,7 +274,7 @@ struct Link
         const QString script = dir.filePath(QStringLiteral("7.scr"));
         if (!testfiles::writeFile(script, "run"))
             std::abort();
-        linktest::setRow(list, 1, QStringLiteral("7"), TypeScript, script);
+        listtest::setRow(list, 1, QStringLiteral("7"), TypeScript, script);
         list.selectRow(1);
     }
     QTemporaryDir dir;

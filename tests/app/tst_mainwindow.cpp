@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/portbox.h"
 #include "link_simprocess.h"
+#include "listrows.h"
 #include "objlist/listfile.h"
 #include "testfiles.h"
 #include "windowdriver.h"
@@ -53,10 +54,7 @@ void setField(QWidget *w, const char *name, const QString &text)
 
 QStringList row(TSendForm &window, int r)
 {
-    QStringList cells;
-    for (int c = 0; c < kColumnCount; ++c)
-        cells << window.objectList().cell(r, c);
-    return cells;
+    return listtest::rowCells(window.objectList(), r);
 }
 
 // The control that has the keyboard focus: the focus widget or the named control it belongs to

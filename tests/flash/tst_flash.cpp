@@ -52,7 +52,8 @@ public:
     QString file(const QString &name, const QByteArray &bytes)
     {
         const QString path = dir.filePath(name);
-        payloadtest::writeFile(path, bytes);
+        if (!testfiles::writeFile(path, bytes))
+            QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
         return path;
     }
 
@@ -364,7 +365,7 @@ void TstFlash::refusesToStart()
             fixture.file(QStringLiteral("x.scr"), pattern(10, 1)), {}, {}, {}, 10 };
         listPath = fixture.writeList();
     } else if (!listBytes.isEmpty()) {
-        payloadtest::writeFile(listPath, listBytes);
+        QVERIFY(testfiles::writeFile(listPath, listBytes));
     }
     args.replaceInStrings(QStringLiteral("LIST"), listPath);
 

@@ -5,6 +5,7 @@
 #include "fakeoperator.h"
 #include "link/devicelink.h"
 #include "linkcommon.h"
+#include "listrows.h"
 #include "objlist/objectlist.h"
 #include "scriptedport.h"
 #include "testfiles.h"
@@ -71,7 +72,7 @@ struct Rig
         const QString script = dir.filePath(QStringLiteral("7.scr"));
         if (!testfiles::writeFile(script, "run"))
             QTest::qFail("cannot write the script", __FILE__, __LINE__);
-        linktest::setRow(list, 1, QStringLiteral("7"), TypeScript, script);
+        listtest::setRow(list, 1, QStringLiteral("7"), TypeScript, script);
         port.failingDevices = QStringList { "ttyM", "ttyMissing" };
         link.selectPort(QStringLiteral("ttyA"));
     }

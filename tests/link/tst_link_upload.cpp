@@ -282,12 +282,8 @@ private slots:
         rig.list.setCell(2, ColType, typeText);
         rig.setRow(3, QStringLiteral("3"), TypeScript, rig.file(QStringLiteral("3.scr"), "three"));
         const auto cells = [&rig] {
-            QStringList all;
-            for (int row = 1; row <= 3; ++row) {
-                for (int column = 0; column < kColumnCount; ++column)
-                    all << rig.list.cell(row, column);
-            }
-            return all;
+            return listtest::rowCells(rig.list, 1) + listtest::rowCells(rig.list, 2)
+                + listtest::rowCells(rig.list, 3);
         };
         const QStringList cellsBefore = cells();
 

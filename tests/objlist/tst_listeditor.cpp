@@ -4,6 +4,7 @@
 #include "objlist/objectlist.h"
 
 #include "fakeoperator.h"
+#include "listrows.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -51,13 +52,7 @@ struct Bench
         f.height = height;
         editor.addOrUpdateObject();
     }
-    QStringList row(int r) const
-    {
-        QStringList cells;
-        for (int c = 0; c < kColumnCount; ++c)
-            cells << list.cell(r, c);
-        return cells;
-    }
+    QStringList row(int r) const { return listtest::rowCells(list, r); }
 };
 
 } // namespace

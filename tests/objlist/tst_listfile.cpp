@@ -7,7 +7,8 @@
 #include "objlist/objectlist.h"
 
 #include "fakeoperator.h"
-#include "listtestutil.h"
+#include "listrows.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -161,7 +162,7 @@ private:
     QString listFile(const QString &name, const QByteArray &bytes)
     {
         const QString p = path(name);
-        if (!listtest::writeBytes(p, bytes))
+        if (!testfiles::writeFile(p, bytes))
             qFatal("cannot write test file");
         return p;
     }
@@ -198,7 +199,7 @@ private slots:
         const QString p = path(QStringLiteral("three.orm"));
         QVERIFY(d.save(p));
 
-        const QByteArray bytes = listtest::readBytes(p);
+        const QByteArray bytes = testfiles::readFile(p);
         QCOMPARE(bytes,
             encodeLines(headerLines("4")
                 + QStringList { "1", "Изображение JPEG", "", "", "C:\\a.jpg", "", "", "", "", "",
@@ -255,7 +256,7 @@ private slots:
         // Saving what was loaded gives the same bytes back.
         const QString again = path(QStringLiteral("again %1.orm").arg(seed));
         QVERIFY(b.save(again));
-        QCOMPARE(listtest::readBytes(again), listtest::readBytes(p));
+        QCOMPARE(testfiles::readFile(again), testfiles::readFile(p));
     }
 
     // ---- Reading: the line rules ------------------------------------------------------------
@@ -416,7 +417,7 @@ private slots:
             Doc src;
             fillRandom(src.list, 3, 9);
             p = pathOfLength(260);
-            QVERIFY(listtest::writeBytes(p, *listfile::encode(src.list)));
+            QVERIFY(testfiles::writeFile(p, *listfile::encode(src.list)));
         }
         Doc d;
         QVERIFY(!d.load(p));
@@ -450,7 +451,7 @@ private slots:
         QCOMPARE(a.ui.messages,
             QStringList { writeError(longer, QStringLiteral("Путь к файлу длиннее 259 байт")) });
         QVERIFY(!QFileInfo::exists(longer));
-        QVERIFY(listtest::writeBytes(longer, listtest::readBytes(p)));
+        QVERIFY(testfiles::writeFile(longer, testfiles::readFile(p)));
         QVERIFY(!b.load(longer));
     }
 
@@ -573,8 +574,8 @@ private slots:
         typed.list.setRowCount(3);
         typed.setRow(1, d.row(1));
         typed.setRow(2, d.row(2));
-        QCOMPARE(listtest::readBytes(p), *listfile::encode(typed.list));
-        QCOMPARE(listtest::readBytes(p),
+        QCOMPARE(testfiles::readFile(p), *listfile::encode(typed.list));
+        QCOMPARE(testfiles::readFile(p),
             head + "1\r\nab\r\n\r\n\r\n\xe0\x98\r\n2\r\nc\r\nwh\r\n\r\n\xff\r\n");
     }
 
@@ -585,13 +586,13 @@ private slots:
         const QString p = path(QStringLiteral("untouched.orm"));
         QVERIFY(a.save(p));
         QVERIFY(QFile::setPermissions(p, QFile::ReadOwner | QFile::ReadGroup));
-        const QByteArray before = listtest::readBytes(p);
+        const QByteArray before = testfiles::readFile(p);
         const QDateTime modified = QFileInfo(p).lastModified();
         Doc b;
         QVERIFY(b.load(p));
         b.ui.openChoices.enqueue(p);
         b.document.appendList();
-        QCOMPARE(listtest::readBytes(p), before);
+        QCOMPARE(testfiles::readFile(p), before);
         QCOMPARE(QFileInfo(p).lastModified(), modified);
         QCOMPARE(QFileInfo(p).permissions() & QFile::WriteOwner, QFile::Permissions());
     }
@@ -671,7 +672,7 @@ private slots:
         const QString p = path(QStringLiteral("keep/list.orm"));
         QVERIFY(QDir().mkpath(QFileInfo(p).path()));
         QVERIFY(old.save(p));
-        const QByteArray before = listtest::readBytes(p);
+        const QByteArray before = testfiles::readFile(p);
 
         Doc d;
         fillRandom(d.list, 200, 32);
@@ -687,7 +688,7 @@ private slots:
         QVERIFY2(
             d.ui.messages[0].startsWith(writeError(p, QString())), qPrintable(d.ui.messages[0]));
         QVERIFY(d.ui.messages[0].size() > writeError(p, QString()).size());
-        QCOMPARE(listtest::readBytes(p), before);
+        QCOMPARE(testfiles::readFile(p), before);
         QCOMPARE(QDir(QFileInfo(p).path()).entryList(QDir::Files), QStringList { "list.orm" });
         QCOMPARE(d.ui.windowTitle, QStringLiteral("Ормелин для Тарвикса /other.orm *"));
         QCOMPARE(d.document.listPath(), QStringLiteral("/other.orm"));
@@ -746,7 +747,7 @@ private slots:
         d.list.setCell(row, ColFile, cell);
         QVERIFY(!d.save(p));
         QCOMPARE(d.ui.messages, QStringList { writeError(p, reason) });
-        QCOMPARE(listtest::readBytes(p), QByteArray("old list\r\n"));
+        QCOMPARE(testfiles::readFile(p), QByteArray("old list\r\n"));
         QString encodeReason;
         QVERIFY(!listfile::encode(d.list, &encodeReason));
         QCOMPARE(encodeReason, reason);
@@ -793,7 +794,7 @@ private slots:
         QVERIFY(src.save(listPath));
         const QByteArray encodedList = *toCp1251(listPath);
         QVERIFY(
-            listtest::writeBytes(QStringLiteral("ormelin.ini"), ini.replace("%1", encodedList)));
+            testfiles::writeFile(QStringLiteral("ormelin.ini"), ini.replace("%1", encodedList)));
         remembered.replace(QStringLiteral("%1"), listPath);
 
         Doc d;
@@ -813,8 +814,8 @@ private slots:
         Doc src;
         fillRandom(src.list, 3, 42);
         const QString listPath = pathOfLength(260);
-        QVERIFY(listtest::writeBytes(listPath, *listfile::encode(src.list)));
-        QVERIFY(listtest::writeBytes(QStringLiteral("ormelin.ini"), *toCp1251(listPath)));
+        QVERIFY(testfiles::writeFile(listPath, *listfile::encode(src.list)));
+        QVERIFY(testfiles::writeFile(QStringLiteral("ormelin.ini"), *toCp1251(listPath)));
         Doc d;
         d.document.readSettingsFile();
         QCOMPARE(d.list.rowCount(), 2); // refused, silently
@@ -832,9 +833,9 @@ private slots:
         QVERIFY(QDir::setCurrent(second.path()));
         d.document.setListPath(QStringLiteral("/b.orm"));
         d.document.writeSettingsFile();
-        QCOMPARE(listtest::readBytes(first.filePath("ormelin.ini")),
+        QCOMPARE(testfiles::readFile(first.filePath("ormelin.ini")),
             *toCp1251(u"/списки/главный.orm\r\n"));
-        QCOMPARE(listtest::readBytes(second.filePath("ormelin.ini")), QByteArray("/b.orm\r\n"));
+        QCOMPARE(testfiles::readFile(second.filePath("ormelin.ini")), QByteArray("/b.orm\r\n"));
         QCOMPARE(QDir(first.path()).entryList(QDir::Files), QStringList { "ormelin.ini" });
     }
 
@@ -849,7 +850,7 @@ private slots:
         editor.clearList();
         d.document.saveOnClose(); // unchanged: nothing asked
         QCOMPARE(d.ui.questions, QStringList { "Удалить все записи из списка?" });
-        QCOMPARE(listtest::readBytes(QStringLiteral("ormelin.ini")), QByteArray("\r\n"));
+        QCOMPARE(testfiles::readFile(QStringLiteral("ormelin.ini")), QByteArray("\r\n"));
     }
 
     // A path the settings file cannot hold is never replaced by the one before: the next start
@@ -866,9 +867,9 @@ private slots:
         QFETCH(QString, listPath);
         QTemporaryDir here;
         QVERIFY(QDir::setCurrent(here.path()));
-        QVERIFY(listtest::writeBytes(QStringLiteral("ormelin.ini"), "/old.orm\r\n"));
+        QVERIFY(testfiles::writeFile(QStringLiteral("ormelin.ini"), "/old.orm\r\n"));
         QVERIFY(!listfile::writeSettings(listPath));
-        QCOMPARE(listtest::readBytes(QStringLiteral("ormelin.ini")), QByteArray("\r\n"));
+        QCOMPARE(testfiles::readFile(QStringLiteral("ormelin.ini")), QByteArray("\r\n"));
         Doc d;
         d.document.readSettingsFile();
         QCOMPARE(d.document.listPath(), QString());
@@ -940,7 +941,7 @@ private slots:
         QCOMPARE(QFileInfo::exists(QStringLiteral("ormelin.ini")), closes);
         if (closes) {
             QCOMPARE(
-                listtest::readBytes(QStringLiteral("ormelin.ini")), *toCp1251(listPath + "\r\n"));
+                testfiles::readFile(QStringLiteral("ormelin.ini")), *toCp1251(listPath + "\r\n"));
         } else {
             QCOMPARE(d.ui.messages.size(), dismissed ? 0 : 1);
             QCOMPARE(d.list.cell(2, ColFile), row2);
@@ -988,7 +989,7 @@ private slots:
         QCOMPARE(d.ui.questions, QStringList());
         QCOMPARE(d.ui.messages, QStringList());
         QCOMPARE(outcome.failure, QString());
-        QCOMPARE(listtest::readBytes(QStringLiteral("ormelin.ini")), QByteArray("/old.orm\r\n"));
+        QCOMPARE(testfiles::readFile(QStringLiteral("ormelin.ini")), QByteArray("/old.orm\r\n"));
         QCOMPARE(outcome.keptIn.isEmpty(), extension.isEmpty());
         QVERIFY(extension.isEmpty() || outcome.keptIn.endsWith(extension));
 
@@ -1015,7 +1016,7 @@ private slots:
             for (int r = 1; r < rows; ++r)
                 QCOMPARE(next.row(r), d.row(r));
         } else {
-            const QStringList lines = QString::fromUtf8(listtest::readBytes(outcome.keptIn))
+            const QStringList lines = QString::fromUtf8(testfiles::readFile(outcome.keptIn))
                                           .split(QStringLiteral("\r\n"));
             QCOMPARE(lines.size(), 3 + (rows - 1) * kColumnCount + 1);
             QCOMPARE(lines[2], QString::number(rows));
@@ -1028,7 +1029,7 @@ private slots:
     {
         QTemporaryDir here;
         QVERIFY(QDir::setCurrent(here.path()));
-        QVERIFY(listtest::writeBytes(QStringLiteral("a file"), "x"));
+        QVERIFY(testfiles::writeFile(QStringLiteral("a file"), "x"));
         Doc d;
         fillRandom(d.list, 3, 53);
         d.ui.windowTitle = windowTitleFor(QString()) + " *";
@@ -1036,7 +1037,7 @@ private slots:
             = d.document.closeUnattended(here.filePath(QStringLiteral("a file/below")));
         QCOMPARE(outcome.keptIn, QString());
         QVERIFY(!outcome.failure.isEmpty());
-        QCOMPARE(listtest::readBytes(QStringLiteral("ormelin.ini")), QByteArray("\r\n"));
+        QCOMPARE(testfiles::readFile(QStringLiteral("ormelin.ini")), QByteArray("\r\n"));
     }
 };
 

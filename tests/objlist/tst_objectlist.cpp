@@ -9,18 +9,6 @@
 
 using namespace ormelin;
 
-namespace {
-
-QStringList rowTexts(const ObjectList &list, int row)
-{
-    QStringList texts;
-    for (int c = 0; c < kColumnCount; ++c)
-        texts << list.cell(row, c);
-    return texts;
-}
-
-} // namespace
-
 class TestObjectList : public QObject
 {
     Q_OBJECT

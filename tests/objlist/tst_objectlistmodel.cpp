@@ -5,7 +5,8 @@
 #include "objlist/objectlistmodel.h"
 
 #include "fakeoperator.h"
-#include "listtestutil.h"
+#include "listrows.h"
+#include "testfiles.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

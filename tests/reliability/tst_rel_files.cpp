@@ -4,6 +4,7 @@
 // stops where its rules say, the list and the files stay as they were, and nothing waits for
 // ever: a FIFO named in a cell must not block the program.
 #include "link_rig.h"
+#include "listrows.h"
 #include "oddfiles.h"
 
 #include "common/cp1251.h"
@@ -34,14 +35,6 @@ namespace {
 
 constexpr int kWait = 10000;
 constexpr auto kPatience = 3000ms; // far beyond any open that does not wait
-
-QStringList rowOf(const ObjectList &list, int row)
-{
-    QStringList cells;
-    for (int c = 0; c < kColumnCount; ++c)
-        cells << list.cell(row, c);
-    return cells;
-}
 
 QByteArray digest(const QString &path)
 {
@@ -280,11 +273,11 @@ private slots:
         }
         if (!loadMessage.isEmpty()) {
             QCOMPARE(rig.list.rowCount(), 2);
-            QCOMPARE(rowOf(rig.list, 1),
+            QCOMPARE(listtest::rowCells(rig.list, 1),
                 QStringList({ "77", objectTypeTexts().at(TypeScript), "", "", goodPath }));
             return;
         }
-        QCOMPARE(rowOf(rig.list, 1),
+        QCOMPARE(listtest::rowCells(rig.list, 1),
             QStringList({ "1", objectTypeTexts().at(TypeScript), "", "", goodPath }));
 
         rig.ui.messages.clear();

@@ -11,6 +11,7 @@
 #include "link/devicelink.h"
 #include "link_simprocess.h"
 #include "linkcommon.h"
+#include "listrows.h"
 #include "objlist/objectlist.h"
 #include "serial/vacomm.h"
 #include "testfiles.h"
@@ -110,7 +111,7 @@ public:
     void setRow(int row, const QString &number, int type, const QString &path,
         const QString &width = {}, const QString &height = {})
     {
-        linktest::setRow(list, row, number, type, path, width, height);
+        listtest::setRow(list, row, number, type, path, width, height);
     }
 
     // The frames the simulator received as "<name> <hex>", in order; upload frames only, or all.

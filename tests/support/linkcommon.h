@@ -1,9 +1,6 @@
 #pragma once
 // What the link's tests share whichever port they drive it through (the simulator, a scripted
-// port, a fuzzer's): the operator texts they expect, the frame notation, and rows filled as the
-// list editor writes them.
-#include "objlist/objectlist.h"
-
+// port, a fuzzer's): the operator texts they expect, and the frame notation.
 #include <QByteArray>
 #include <QString>
 
@@ -41,21 +38,6 @@ inline QByteArray le24(uint32_t v)
 inline QString frame(const char *name, const QByteArray &hex)
 {
     return QString::fromLatin1(name) + QLatin1Char(' ') + QString::fromLatin1(hex);
-}
-
-// Fills one row as the list editor would have written it (a negative type: a type text that is
-// none); the row count grows to hold it.
-inline void setRow(ormelin::ObjectList &list, int row, const QString &number, int type,
-    const QString &path, const QString &width = {}, const QString &height = {})
-{
-    using namespace ormelin;
-    if (list.rowCount() <= row)
-        list.setRowCount(row + 1);
-    list.setCell(row, ColNumber, number);
-    list.setCell(row, ColType, type >= 0 ? objectTypeTexts().at(type) : QStringLiteral("?"));
-    list.setCell(row, ColWidth, width);
-    list.setCell(row, ColHeight, height);
-    list.setCell(row, ColFile, path);
 }
 
 } // namespace linktest

@@ -3,6 +3,7 @@
 // every header and bit depth, icons and metafiles, so that each test states exactly what the file
 // holds instead of trusting another encoder.
 #include "payload/pictureerror.h"
+#include "testfiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -193,11 +194,7 @@ inline QByteArray buildEmf(int32_t left, int32_t top, int32_t right, int32_t bot
     return e.data;
 }
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using testfiles::writeFile;
 
 // What a call threw: which class, and its text.
 struct Thrown
