@@ -22,15 +22,12 @@
 #include "link_simprocess.h"
 #include "objlist/listfile.h"
 #include "objlist/objectlist.h"
-#include "payloadpictures.h"
+#include "uploadlist.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -43,40 +40,11 @@
 extern char **environ;
 
 using namespace ormelin;
+using namespace uploadlist;
 
 namespace {
 
 constexpr int kPorts = 4;
-constexpr int kBaud = 250000;
-constexpr int kBitsPerByte = 11;
-constexpr double kPacingSeconds = 0.3;
-constexpr int kObjectsPerType = 4;
-constexpr int kTargetPayload = 2000000;
-constexpr int kFontBytes = 40000;
-constexpr int kPictureWidth = 320, kPictureHeight = 240;
-constexpr double kSimBurstSeconds = 0.020;
-
-QByteArray randomBytes(QRandomGenerator &random, int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(random.bounded(256));
-    return bytes;
-}
-
-QByteArray noiseJpeg(QRandomGenerator &random)
-{
-    QImage image(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
-    for (int y = 0; y < kPictureHeight; ++y) {
-        for (int x = 0; x < kPictureWidth; ++x)
-            image.setPixel(x, y, random.generate() | 0xFF000000u);
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 70);
-    return bytes;
-}
 
 struct PortFigures
 {
@@ -121,49 +89,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
 
     QTemporaryDir dir;
-    QRandomGenerator random(20240601);
+    const QList<Object> objects = writeObjects(dir);
     ObjectList list;
-    int row = 0;
-    int64_t payloadBytes = 0;
-    const auto add = [&](int type, const QString &name, const QByteArray &bytes, int payload) {
-        const QString path = dir.filePath(name);
-        if (!payloadtest::writeFile(path, bytes)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            std::exit(1);
-        }
-        ++row;
-        list.setRowCount(row + 1);
-        list.setCell(row, ColNumber, QString::number(100 + row));
-        list.setCell(row, ColType, objectTypeTexts().at(type));
-        if (type == TypeMicrochipFont || type == TypeMonoFont) {
-            list.setCell(row, ColWidth, QStringLiteral("12"));
-            list.setCell(row, ColHeight, QStringLiteral("16"));
-        }
-        list.setCell(row, ColFile, path);
-        payloadBytes += payload;
-    };
-    QList<QByteArray> jpegs;
-    int fixed = 0;
-    for (int i = 0; i < kObjectsPerType; ++i) {
-        jpegs.append(noiseJpeg(random));
-        fixed += int(jpegs.last().size()) + kPictureWidth * kPictureHeight * 2 + 2 * kFontBytes;
-    }
-    const int scriptBytes = std::max(1000, (kTargetPayload - fixed) / kObjectsPerType);
-    for (int i = 0; i < kObjectsPerType; ++i) {
-        add(TypeJpeg, QStringLiteral("p%1.jpg").arg(i), jpegs[i], int(jpegs[i].size()));
-        payloadtest::BmpLayout bmp;
-        bmp.width = kPictureWidth;
-        bmp.height = kPictureHeight;
-        bmp.pixels = randomBytes(random, kPictureWidth * 3 * kPictureHeight);
-        add(TypeBitmap, QStringLiteral("b%1.bmp").arg(i), payloadtest::buildBmp(bmp),
-            kPictureWidth * kPictureHeight * 2);
-        add(TypeMicrochipFont, QStringLiteral("m%1.fnt").arg(i), randomBytes(random, kFontBytes),
-            kFontBytes);
-        add(TypeMonoFont, QStringLiteral("f%1.fnt").arg(i), randomBytes(random, kFontBytes),
-            kFontBytes);
-        add(TypeScript, QStringLiteral("s%1.scr").arg(i), randomBytes(random, scriptBytes),
-            scriptBytes);
-    }
+    fillList(list, objects, 101);
     const QString listPath = dir.filePath(QStringLiteral("bench.orm"));
     if (!listfile::write(listPath, list)) {
         std::fprintf(stderr, "cannot write the list file\n");
@@ -185,7 +113,7 @@ int main(int argc, char **argv)
     args << QStringLiteral("--json") << reportPath << listPath;
     std::printf("bench_flash: %lld payload bytes in %d objects, to %d tarviks-sim at %d baud at "
                 "once\n",
-        static_cast<long long>(payloadBytes), row, kPorts, kBaud);
+        static_cast<long long>(payloadBytes(objects)), int(objects.size()), kPorts, kBaud);
     std::fflush(stdout);
 
     std::vector<QByteArray> storage { QByteArray(ORMELIN_FLASH) };

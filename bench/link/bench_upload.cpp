@@ -29,37 +29,23 @@
 #include "link/protocol.h"
 #include "link_simprocess.h"
 #include "objlist/objectlist.h"
-#include "payloadpictures.h"
 #include "serial/vacomm.h"
+#include "uploadlist.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QImage>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 using namespace ormelin;
+using namespace uploadlist;
 
 namespace {
 
-constexpr int kBaud = 250000;
-constexpr int kBitsPerByte = 11;
-constexpr double kPacingSeconds = 0.3;
-constexpr int kObjectsPerType = 4;
-constexpr int kTargetPayload = 2000000;
-constexpr int kFontBytes = 40000;
-constexpr int kBitmapWidth = 320, kBitmapHeight = 240;
-constexpr int kJpegWidth = 320, kJpegHeight = 240;
-// tarviks-sim keeps up to 20 ms of line time as credit over a pause, as a line's receiver has
-// bytes waiting: after each 300 ms pause it reads that much of the next object at once.
-constexpr double kSimBurstSeconds = 0.020;
 // Transmit-empty events this soon after the simulator read a frame came between its bytes.
 constexpr double kEarlyEventWindow = 0.050;
 
@@ -100,50 +86,12 @@ private:
     }
 };
 
-QByteArray randomBytes(QRandomGenerator &random, int size)
+int frameSize(int type)
 {
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(random.bounded(256));
-    return bytes;
+    return type <= TypeBitmap ? proto::kImageUploadFrameSize
+        : type == TypeScript  ? proto::kScriptUploadFrameSize
+                              : proto::kFontUploadFrameSize;
 }
-
-QByteArray noiseJpeg(QRandomGenerator &random)
-{
-    QImage image(kJpegWidth, kJpegHeight, QImage::Format_RGB32);
-    for (int y = 0; y < kJpegHeight; ++y) {
-        for (int x = 0; x < kJpegWidth; ++x)
-            image.setPixel(x, y, random.generate() | 0xFF000000u);
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 70);
-    return bytes;
-}
-
-QByteArray randomBitmap(QRandomGenerator &random)
-{
-    payloadtest::BmpLayout l;
-    l.width = kBitmapWidth;
-    l.height = kBitmapHeight;
-    l.pixels = randomBytes(random, kBitmapWidth * 3 * kBitmapHeight);
-    return payloadtest::buildBmp(l);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-struct Object
-{
-    int type;
-    QString path;
-    int payload; // bytes after the frame
-    int frame; // frame bytes
-};
 
 // Runs the loop until the operator ends it or `seconds` pass; false on the time limit.
 bool runUntilDone(BenchOperator &ui, double seconds)
@@ -170,39 +118,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
 
     QTemporaryDir dir;
-    QRandomGenerator random(20240601);
-    QList<Object> objects;
-    const auto add = [&](int type, const QString &name, const QByteArray &bytes, int payload) {
-        const QString path = dir.filePath(name);
-        if (!writeFile(path, bytes)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            std::exit(1);
-        }
-        const int frame = type <= TypeBitmap ? proto::kImageUploadFrameSize
-            : type == TypeScript             ? proto::kScriptUploadFrameSize
-                                             : proto::kFontUploadFrameSize;
-        objects.append({ type, path, payload, frame });
-    };
-
-    // Pictures and fonts first, then scripts sized to bring the payload to about 2 MB.
-    QList<QByteArray> jpegs;
-    int fixed = 0;
-    for (int i = 0; i < kObjectsPerType; ++i) {
-        jpegs.append(noiseJpeg(random));
-        fixed += int(jpegs.last().size()) + kBitmapWidth * kBitmapHeight * 2 + 2 * kFontBytes;
-    }
-    const int scriptBytes = std::max(1000, (kTargetPayload - fixed) / kObjectsPerType);
-    for (int i = 0; i < kObjectsPerType; ++i) {
-        add(TypeJpeg, QStringLiteral("p%1.jpg").arg(i), jpegs[i], int(jpegs[i].size()));
-        add(TypeBitmap, QStringLiteral("b%1.bmp").arg(i), randomBitmap(random),
-            kBitmapWidth * kBitmapHeight * 2);
-        add(TypeMicrochipFont, QStringLiteral("m%1.fnt").arg(i), randomBytes(random, kFontBytes),
-            kFontBytes);
-        add(TypeMonoFont, QStringLiteral("f%1.fnt").arg(i), randomBytes(random, kFontBytes),
-            kFontBytes);
-        add(TypeScript, QStringLiteral("s%1.scr").arg(i), randomBytes(random, scriptBytes),
-            scriptBytes);
-    }
+    const QList<Object> objects = writeObjects(dir);
 
     SimProcess sim(SimProcess::Launch::Spawn);
     if (!sim.start({ QStringLiteral("--baud"), QString::number(kBaud) })) {
@@ -233,27 +149,16 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no connection to the simulator on %s\n", qPrintable(sim.port()));
         return 1;
     }
-    for (int i = 0; i < objects.size(); ++i) {
-        const int row = i + 1;
-        list.setRowCount(row + 1);
-        list.setCell(row, ColNumber, QString::number(100 + i));
-        list.setCell(row, ColType, objectTypeTexts().at(objects[i].type));
-        if (objects[i].type == TypeMicrochipFont || objects[i].type == TypeMonoFont) {
-            list.setCell(row, ColWidth, QStringLiteral("12"));
-            list.setCell(row, ColHeight, QStringLiteral("16"));
-        }
-        list.setCell(row, ColFile, objects[i].path);
-    }
+    fillList(list, objects, 100);
 
-    int64_t wireBytes = 0, payloadBytes = 0;
-    for (const Object &o : objects) {
-        wireBytes += o.frame + o.payload;
-        payloadBytes += o.payload;
-    }
+    const int64_t payload = payloadBytes(objects);
+    int64_t wireBytes = payload;
+    for (const Object &o : objects)
+        wireBytes += frameSize(o.type);
     std::printf("bench_upload: %lld payload bytes in %lld objects (%d of each type), %lld bytes "
                 "on the wire with the frames, to tarviks-sim at %d baud\n",
-        static_cast<long long>(payloadBytes), static_cast<long long>(objects.size()),
-        kObjectsPerType, static_cast<long long>(wireBytes), kBaud);
+        static_cast<long long>(payload), static_cast<long long>(objects.size()), kObjectsPerType,
+        static_cast<long long>(wireBytes), kBaud);
     std::fflush(stdout);
 
     const double wallStart = monotonicSeconds();
