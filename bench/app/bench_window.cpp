@@ -103,7 +103,8 @@ int main(int argc, char *argv[])
     BoxAnswerer boxes;
     TSendForm window(testStartUp());
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        qFatal("the window was never shown");
     window.findChild<QComboBox *>(QStringLiteral("PortCombo"))->setEditText(sim.port());
     if (!waitInEventLoop(
             [&] { return window.statusText().startsWith(QStringLiteral("Тарвикс на связи")); },
