@@ -28,7 +28,6 @@ class TestLinkCommands : public QObject
     Q_OBJECT
 
 private slots:
-
     void selectPortChecksConnection_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -44,7 +44,6 @@ class TestLinkPictures : public QObject
     Q_OBJECT
 
 private slots:
-
     // Any picture the loader takes will do as a JPEG object: its bytes go as they are, behind
     // its width and height; an empty picture keeps the size before it (100 x 34 at first).
     void pictureAsJpegObject_data()

@@ -50,7 +50,6 @@ class TestRelWriteEdits : public QObject
     Q_OBJECT
 
 private slots:
-
     // Pressed again while the first object's payload is still going out: the controller will
     // answer that object first, so its reply must not be taken for the new write's first object.
     // The new write starts once that reply is in, every later reply is judged for its own object,
