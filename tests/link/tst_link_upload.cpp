@@ -357,13 +357,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.uploadTraffic(), repeated(kOneObject, accepted + 1), kWait);
     }
 
-    // No reply ever: a filler about 300 ms after each transmission ends, five in all, then the
-    // link gives up, switches the indicator off and hides the gauge.
-    void silentController()
+    // No reply ever, from a silent controller or one that answers every frame with bytes that
+    // are never a reply: the connection check gets its one filler and waits; an upload gets a
+    // filler about 300 ms after each transmission ends, five in all, then the link gives up,
+    // switches the indicator off and hides the gauge. Junk never fills the reply buffer beyond
+    // what it may hold, and nothing reaches the failure handler.
+    void noReplyEver_data()
     {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("silent") << "--silent";
+        QTest::newRow("garbage only") << "--garbage";
+    }
+    void noReplyEver()
+    {
+        QFETCH(QString, answer);
         LinkRig rig;
-        QVERIFY(rig.start({ "--silent" }));
+        QVERIFY(rig.start({ answer }));
         QTRY_COMPARE_WITH_TIMEOUT(rig.sim->log(QStringLiteral("filler")).size(), 1, kWait);
+        QVERIFY(!rig.ui.connected);
+        QCOMPARE(rig.ui.status(), QStringLiteral("Порт %1 открыт").arg(rig.portPath()));
         rig.ui.connected = true; // as an earlier check would have left it
         rig.setRow(1, QStringLiteral("7"), TypeScript,
             rig.file(QStringLiteral("7.scr"), pattern(4000, 7)));
@@ -391,6 +403,9 @@ private slots:
             previous = at;
         }
         QVERIFY(gaveUpBy - fillers.last() >= kAbout300ms);
+        if (answer == QLatin1String("--garbage"))
+            QVERIFY(rig.sim->log(QStringLiteral("junk")).size() >= 2);
+        QVERIFY(rig.failures.isEmpty());
     }
 
     // Pressing the button again between two objects starts over at row 1; the pause still
