@@ -1,9 +1,11 @@
 #pragma once
 // Test helpers for the serial component: a probe that turns its handlers into signals (so tests
 // wait with QSignalSpy) and records what reached the general failure handler, the settings this
-// system opens its port with, and a wait that keeps the event loop from running.
+// system opens its port with, a port on a pseudo-terminal, and a wait that keeps the event loop
+// from running.
 #include "common/failure.h"
 #include "serial/vacomm.h"
+#include "serial_pty.h"
 
 #include <QObject>
 #include <QStringList>
@@ -53,6 +55,44 @@ inline void useSystemSettings(ormelin::TVaComm &comm, const QString &deviceName)
     comm.SetDeviceName(deviceName);
 }
 
+// A port with the settings of this system on the slave of a pseudo-terminal; the test plays the
+// device on `pty`. The port is declared after the pseudo-terminal so that it closes first, as it
+// would before its device goes away. A test starts with ok(), or with open() when it has no
+// handlers to set first.
+struct PtyPort
+{
+    PtyPort() { useSystemSettings(comm, pty.slavePath()); }
+
+    bool ok() const { return pty.ok(); }
+    bool open()
+    {
+        if (!ok())
+            return false;
+        comm.Open();
+        return comm.IsOpen();
+    }
+
+    PtyPair pty;
+    ormelin::TVaComm comm;
+};
+
+// The same with a probe on the port's handlers and on the general failure handler.
+struct ProbedPort : PtyPort
+{
+    CommProbe probe { comm };
+};
+
+// The text a call fails with as a serial error; none when it goes through.
+template <class Call> QString commErrorText(Call call)
+{
+    try {
+        call();
+    } catch (const ormelin::EVaCommError &e) {
+        return e.text();
+    }
+    return {};
+}
+
 // Busy-waits for pred without processing events: for states the event loop must not disturb,
 // such as a delivery the main thread has not yet run.
 template <class Pred>
@@ -65,12 +105,4 @@ bool spinUntil(Pred pred, std::chrono::milliseconds timeout = std::chrono::secon
         std::this_thread::yield();
     }
     return true;
-}
-
-inline QByteArray pattern(qsizetype size, int seed = 0)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + seed + (i >> 8)) & 0xFF);
-    return bytes;
 }

@@ -3,7 +3,7 @@
 #include "commprobe.h"
 #include "eventwait.h"
 #include "serial/commthreads.h"
-#include "serial_pty.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -61,6 +61,13 @@ private:
     int m_silences = 0;
 };
 
+// Queues one byte and waits, without running the event loop, until the transmit-empty that
+// follows it waits for the main thread.
+bool leaveATxEmptyPending(TVaComm &comm, std::uint8_t byte)
+{
+    return comm.WriteByte(byte) && spinUntil([&] { return comm.pendingDeliveries() == 1; });
+}
+
 QByteArray everyByteValue()
 {
     QByteArray bytes(256, 0);
@@ -83,145 +90,125 @@ private slots:
 
     void everyByteValuePassesBothWaysUnchanged()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
+        ProbedPort port;
+        QVERIFY(port.ok());
         QByteArray received;
-        comm.OnRxChar = [&](int32_t n) {
+        port.comm.OnRxChar = [&](int32_t n) {
             QByteArray b(n, 0);
-            b.resize(comm.ReadBytes(b.data(), n));
+            b.resize(port.comm.ReadBytes(b.data(), n));
             received += b;
         };
-        comm.Open();
+        port.comm.Open();
 
         const QByteArray all = everyByteValue() + everyByteValue();
-        QCOMPARE(comm.WriteBytes(all.constData(), int32_t(all.size())), int32_t(all.size()));
-        QCOMPARE(pty.read(all.size(), 5s), all);
+        QCOMPARE(port.comm.WriteBytes(all.constData(), int32_t(all.size())), int32_t(all.size()));
+        QCOMPARE(port.pty.read(all.size(), 5s), all);
 
-        QVERIFY(pty.write(all));
+        QVERIFY(port.pty.write(all));
         QTRY_COMPARE_WITH_TIMEOUT(received, all, 5000);
-        QVERIFY(probe.failures.isEmpty());
+        QVERIFY(port.probe.failures.isEmpty());
     }
 
     void largestPayloadGoesOutIntact()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        const QByteArray payload = pattern(1900000, 7);
+        ProbedPort port;
+        QVERIFY(port.open());
+        const QByteArray payload = testfiles::pattern(1900000, 7);
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1900000);
+        QCOMPARE(port.comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1900000);
         QVERIFY(timer.elapsed() < 900); // into an empty queue: no wait for room
-        QCOMPARE(pty.read(payload.size(), 30s), payload);
-        QTRY_COMPARE_WITH_TIMEOUT(probe.txEmpty, 1, 5000);
+        QCOMPARE(port.pty.read(payload.size(), 30s), payload);
+        QTRY_COMPARE_WITH_TIMEOUT(port.probe.txEmpty, 1, 5000);
     }
 
     // Bytes left unread are counted again with the next arrival, and only then.
     void unreadBytesAreCountedAgainWhenMoreArrive()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm); // reads nothing
-        comm.Open();
-        QVERIFY(pty.write("abc"));
-        QTRY_COMPARE_WITH_TIMEOUT(probe.rxCounts, QList<int>({ 3 }), 5000);
-        QVERIFY(pty.write("d"));
-        QTRY_COMPARE_WITH_TIMEOUT(probe.rxCounts, QList<int>({ 3, 4 }), 5000);
+        ProbedPort port; // reads nothing
+        QVERIFY(port.open());
+        QVERIFY(port.pty.write("abc"));
+        QTRY_COMPARE_WITH_TIMEOUT(port.probe.rxCounts, QList<int>({ 3 }), 5000);
+        QVERIFY(port.pty.write("d"));
+        QTRY_COMPARE_WITH_TIMEOUT(port.probe.rxCounts, QList<int>({ 3, 4 }), 5000);
         char buffer[8];
-        QCOMPARE(comm.ReadBytes(buffer, 8), 4);
+        QCOMPARE(port.comm.ReadBytes(buffer, 8), 4);
         QCOMPARE(QByteArray(buffer, 4), QByteArray("abcd"));
-        QCOMPARE(comm.ReadBytes(buffer, 8), 0); // nothing there: no wait
+        QCOMPARE(port.comm.ReadBytes(buffer, 8), 0); // nothing there: no wait
     }
 
     // Bytes that came while a handler ran and were read by it raise one more receive event;
     // it finds nothing waiting and calls no handler.
     void receiveEventWithNothingLeftCallsNoHandler()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
+        PtyPort port;
+        QVERIFY(port.ok());
         QList<int> counts;
         QByteArray received;
-        comm.OnRxChar = [&](int32_t n) {
+        port.comm.OnRxChar = [&](int32_t n) {
             counts << n;
             QByteArray b(64, 0);
-            b.resize(comm.ReadBytes(b.data(), 64));
+            b.resize(port.comm.ReadBytes(b.data(), 64));
             received += b;
             if (counts.size() == 1) {
-                pty.write("xyz");
+                port.pty.write("xyz");
                 const bool arrived = spinUntil([&] {
                     QByteArray more(8, 0);
-                    more.resize(comm.ReadBytes(more.data(), 8));
+                    more.resize(port.comm.ReadBytes(more.data(), 8));
                     received += more;
                     return received.endsWith("xyz");
                 });
                 QVERIFY(arrived);
             }
         };
-        comm.Open();
-        QVERIFY(pty.write("a"));
+        port.comm.Open();
+        QVERIFY(port.pty.write("a"));
         QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("axyz"), 5000);
-        QVERIFY(pty.write("w"));
+        QVERIFY(port.pty.write("w"));
         QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("axyzw"), 5000);
         QCOMPARE(counts, QList<int>({ 1, 1 }));
     }
 
     void handlerFailureIsReportedAndDeliveriesGoOn()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
+        ProbedPort port;
+        QVERIFY(port.ok());
         int calls = 0;
-        comm.OnRxChar = [&](int32_t n) {
+        port.comm.OnRxChar = [&](int32_t n) {
             QByteArray b(n, 0);
-            comm.ReadBytes(b.data(), n);
+            port.comm.ReadBytes(b.data(), n);
             if (++calls == 1)
                 throw EVaCommError(QStringLiteral("from the handler"));
         };
-        comm.Open();
-        QVERIFY(pty.write("1"));
+        port.comm.Open();
+        QVERIFY(port.pty.write("1"));
         QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
-        QVERIFY(pty.write("2"));
+        QVERIFY(port.pty.write("2"));
         QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
-        QCOMPARE(probe.failures, QStringList { QStringLiteral("from the handler") });
+        QCOMPARE(port.probe.failures, QStringList { QStringLiteral("from the handler") });
     }
 
     // Frame bytes queued one by one behind a write under way, then a payload: the writer never
     // finds the queue empty in between, so one transmit-empty comes, after the last byte.
     void oneTxEmptyForFrameBytesAndPayload()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        QSignalSpy txEmpty(&probe, &CommProbe::txEmptied);
-        comm.Open();
+        ProbedPort port;
+        QVERIFY(port.open());
+        QSignalSpy txEmpty(&port.probe, &CommProbe::txEmptied);
 
-        const QByteArray stall = pattern(kStallSize, 1);
+        const QByteArray stall = testfiles::pattern(kStallSize, 1);
         const QByteArray frame = QByteArray::fromHex("aa31000500000000001d4c00");
-        const QByteArray payload = pattern(20000, 2);
-        QCOMPARE(comm.WriteBytes(stall.constData(), int32_t(stall.size())), kStallSize);
+        const QByteArray payload = testfiles::pattern(20000, 2);
+        QCOMPARE(port.comm.WriteBytes(stall.constData(), int32_t(stall.size())), kStallSize);
         for (char c : frame)
-            QVERIFY(comm.WriteByte(uint8_t(c)));
-        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 20000);
+            QVERIFY(port.comm.WriteByte(uint8_t(c)));
+        QCOMPARE(port.comm.WriteBytes(payload.constData(), int32_t(payload.size())), 20000);
 
         const QByteArray expected = stall + frame + payload;
-        QCOMPARE(pty.read(expected.size(), 20s), expected);
+        QCOMPARE(port.pty.read(expected.size(), 20s), expected);
         QTRY_COMPARE_WITH_TIMEOUT(txEmpty.count(), 1, 5000);
         QVERIFY(!txEmpty.wait(300));
-        QCOMPARE(comm.queuedBytes(), 0);
+        QCOMPARE(port.comm.queuedBytes(), 0);
     }
 
     // Frame bytes queued one by one while the writer is already sending the first, then the
@@ -236,7 +223,7 @@ private slots:
         writer.start();
 
         const QByteArray frame = QByteArray::fromHex("aaaa58070040000058");
-        const QByteArray payload = pattern(64, 5);
+        const QByteArray payload = testfiles::pattern(64, 5);
         for (char c : frame)
             writer.append(&c, 1);
         writer.append(payload.constData(), int32_t(payload.size()));
@@ -256,84 +243,70 @@ private slots:
     // bytes follow the others; a transmit-empty comes once the line has fallen silent.
     void waitForRoomEndsWhenTheWriterEmptiesTheQueue()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        TVaBuffers small = comm.Buffers();
+        ProbedPort port;
+        QVERIFY(port.ok());
+        TVaBuffers small = port.comm.Buffers();
         small.WriteSize = 16;
-        comm.SetBuffers(small);
-        CommProbe probe(comm);
+        port.comm.SetBuffers(small);
         QList<int> queuedAtTxEmpty;
-        comm.OnTxEmpty = [&] {
-            ++probe.txEmpty;
-            queuedAtTxEmpty << comm.queuedBytes();
+        port.comm.OnTxEmpty = [&] {
+            ++port.probe.txEmpty;
+            queuedAtTxEmpty << port.comm.queuedBytes();
         };
-        comm.Open();
+        port.comm.Open();
 
-        const QByteArray first = pattern(14, 3);
-        const QByteArray second = pattern(16, 4);
-        QCOMPARE(comm.WriteBytes(first.constData(), 14), 14);
-        QCOMPARE(comm.WriteBytes(second.constData(), 16), 16);
+        const QByteArray first = testfiles::pattern(14, 3);
+        const QByteArray second = testfiles::pattern(16, 4);
+        QCOMPARE(port.comm.WriteBytes(first.constData(), 14), 14);
+        QCOMPARE(port.comm.WriteBytes(second.constData(), 16), 16);
         // The event loop runs meanwhile: the writer waits for each transmit-empty to be handled.
         // One may come between the two writes, if the writer found the queue empty then; the
         // last comes once the second write has gone out.
-        QTRY_COMPARE_WITH_TIMEOUT(pty.available(), 30, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(port.pty.available(), 30, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!queuedAtTxEmpty.isEmpty() && queuedAtTxEmpty.last() == 0, 5000);
-        QVERIFY(probe.txEmpty <= 2);
-        QCOMPARE(pty.read(30, 5s), first + second);
+        QVERIFY(port.probe.txEmpty <= 2);
+        QCOMPARE(port.pty.read(30, 5s), first + second);
     }
 
     void writeLargerThanTheQueueFailsAfterTheTimeout()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        QCOMPARE(comm.WriteBytes("before", 6), 6);
+        ProbedPort port;
+        QVERIFY(port.open());
+        QCOMPARE(port.comm.WriteBytes("before", 6), 6);
 
         const QByteArray tooLarge(1900001, 'z');
         QElapsedTimer timer;
         timer.start();
-        try {
-            comm.WriteBytes(tooLarge.constData(), int32_t(tooLarge.size()));
-            QFAIL("a write larger than the queue was taken");
-        } catch (const EVaCommError &e) {
-            QCOMPARE(e.text(), QStringLiteral("Output buffer is full. Please check comm status."));
-        }
+        QCOMPARE(commErrorText(
+                     [&] { port.comm.WriteBytes(tooLarge.constData(), int32_t(tooLarge.size())); }),
+            QStringLiteral("Output buffer is full. Please check comm status."));
         QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(pty.read(6, 5s), QByteArray("before")); // earlier bytes still go
-        QVERIFY(pty.read(1, 200ms).isEmpty()); // nothing of the failed call
-        QCOMPARE(comm.queuedBytes(), 0);
-        QCOMPARE(comm.WriteBytes(nullptr, -1), 0); // a negative count queues nothing
+        QCOMPARE(port.pty.read(6, 5s), QByteArray("before")); // earlier bytes still go
+        QVERIFY(port.pty.read(1, 200ms).isEmpty()); // nothing of the failed call
+        QCOMPARE(port.comm.queuedBytes(), 0);
+        QCOMPARE(port.comm.WriteBytes(nullptr, -1), 0); // a negative count queues nothing
     }
 
     void purgeEndsALongWrite()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        QSignalSpy txEmpty(&probe, &CommProbe::txEmptied);
-        comm.Open();
-        const QByteArray payload = pattern(1000000, 5);
-        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1000000);
-        QVERIFY(spinUntil([&] { return pty.available() > 0; }));
+        ProbedPort port;
+        QVERIFY(port.open());
+        QSignalSpy txEmpty(&port.probe, &CommProbe::txEmptied);
+        const QByteArray payload = testfiles::pattern(1000000, 5);
+        QCOMPARE(port.comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1000000);
+        QVERIFY(spinUntil([&] { return port.pty.available() > 0; }));
 
         QElapsedTimer timer;
         timer.start();
-        comm.PurgeAll();
+        port.comm.PurgeAll();
         QVERIFY(timer.elapsed() < 1500); // the writer answered, no 2 s wait
-        QCOMPARE(comm.queuedBytes(), 0);
+        QCOMPARE(port.comm.queuedBytes(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(txEmpty.count(), 1, 5000); // one follows the purge
         QVERIFY(!txEmpty.wait(300));
 
-        QCOMPARE(comm.WriteBytes("MARK", 4), 4);
-        const QByteArray got = pty.readThrough("MARK", 10s);
+        QCOMPARE(port.comm.WriteBytes("MARK", 4), 4);
+        const QByteArray got = port.pty.readThrough("MARK", 10s);
         QVERIFY(got.endsWith("MARK"));
         QVERIFY2(got.size() < 100000, qPrintable(QString::number(got.size())));
         QVERIFY(payload.startsWith(got.left(got.size() - 4))); // what did go out was in order
@@ -343,85 +316,71 @@ private slots:
     // empties the queue, instead of leaving it to be sent after the purge.
     void purgeWhileTheWriterWaitsForItsDelivery()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        QVERIFY(comm.WriteByte(0x41));
-        QVERIFY(spinUntil([&] { return comm.pendingDeliveries() == 1; }));
-        QCOMPARE(comm.WriteBytes("discarded", 9), 9);
+        ProbedPort port;
+        QVERIFY(port.open());
+        QVERIFY(leaveATxEmptyPending(port.comm, 0x41));
+        QCOMPARE(port.comm.WriteBytes("discarded", 9), 9);
 
         QElapsedTimer timer;
         timer.start();
-        comm.PurgeAll();
+        port.comm.PurgeAll();
         QVERIFY(timer.elapsed() < 1500);
-        QCOMPARE(comm.queuedBytes(), 0);
+        QCOMPARE(port.comm.queuedBytes(), 0);
 
-        QTRY_COMPARE_WITH_TIMEOUT(probe.txEmpty, 2, 5000);
-        QCOMPARE(comm.WriteBytes("Z", 1), 1);
-        const QByteArray got = pty.readThrough("Z", 5s);
+        QTRY_COMPARE_WITH_TIMEOUT(port.probe.txEmpty, 2, 5000);
+        QCOMPARE(port.comm.WriteBytes("Z", 1), 1);
+        const QByteArray got = port.pty.readThrough("Z", 5s);
         QVERIFY2(got == "AZ" || got == "Z", got.constData()); // the purge may drop the "A" too
     }
 
     void closeFromTheTransmitEmptyHandler()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
+        PtyPort port;
+        QVERIFY(port.ok());
         int calls = 0;
-        comm.OnTxEmpty = [&] {
+        port.comm.OnTxEmpty = [&] {
             ++calls;
-            comm.Close();
+            port.comm.Close();
         };
-        comm.Open();
-        QCOMPARE(comm.WriteBytes("bye", 3), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(!comm.IsOpen(), 5000);
+        port.comm.Open();
+        QCOMPARE(port.comm.WriteBytes("bye", 3), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!port.comm.IsOpen(), 5000);
         QCOMPARE(calls, 1);
-        comm.OnTxEmpty = {};
-        comm.Open();
-        QCOMPARE(comm.WriteBytes("again", 5), 5);
-        QCOMPARE(pty.readThrough("again", 5s), QByteArray("byeagain"));
+        port.comm.OnTxEmpty = {};
+        port.comm.Open();
+        QCOMPARE(port.comm.WriteBytes("again", 5), 5);
+        QCOMPARE(port.pty.readThrough("again", 5s), QByteArray("byeagain"));
     }
 
     void closeFromTheReceiveHandler()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
+        PtyPort port;
+        QVERIFY(port.ok());
         int calls = 0;
-        comm.OnRxChar = [&](int32_t) {
+        port.comm.OnRxChar = [&](int32_t) {
             ++calls;
-            comm.Close();
+            port.comm.Close();
         };
-        comm.Open();
-        QVERIFY(pty.write("hello"));
-        QTRY_VERIFY_WITH_TIMEOUT(!comm.IsOpen(), 5000);
+        port.comm.Open();
+        QVERIFY(port.pty.write("hello"));
+        QTRY_VERIFY_WITH_TIMEOUT(!port.comm.IsOpen(), 5000);
         QCOMPARE(calls, 1);
-        comm.Open();
-        QVERIFY(comm.IsOpen());
+        port.comm.Open();
+        QVERIFY(port.comm.IsOpen());
     }
 
     // Close while a transmit-empty waits for the main thread: Close ends both workers at once;
     // the delivery still runs afterwards and calls its handler.
     void closeWithATransmitEmptyPending()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        QVERIFY(comm.WriteByte(0x42));
-        QVERIFY(spinUntil([&] { return comm.pendingDeliveries() == 1; }));
-        comm.Close();
-        QVERIFY(!comm.IsOpen());
-        QCOMPARE(probe.txEmpty, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(comm.pendingDeliveries(), 0, 5000);
-        QCOMPARE(probe.txEmpty, 1);
+        ProbedPort port;
+        QVERIFY(port.open());
+        QVERIFY(leaveATxEmptyPending(port.comm, 0x42));
+        port.comm.Close();
+        QVERIFY(!port.comm.IsOpen());
+        QCOMPARE(port.probe.txEmpty, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(port.comm.pendingDeliveries(), 0, 5000);
+        QCOMPARE(port.probe.txEmpty, 1);
     }
 
     // A receive delivery pending at Close finds the port closed, also when it is open again by
@@ -436,106 +395,87 @@ private slots:
     void closeWithAReceivePending()
     {
         QFETCH(bool, reopen);
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        QVERIFY(pty.write("late"));
-        QVERIFY(spinUntil([&] { return comm.pendingDeliveries() == 1; }));
-        comm.Close();
+        ProbedPort port;
+        QVERIFY(port.open());
+        QVERIFY(port.pty.write("late"));
+        QVERIFY(spinUntil([&] { return port.comm.pendingDeliveries() == 1; }));
+        port.comm.Close();
         if (reopen)
-            comm.Open();
-        QTRY_COMPARE_WITH_TIMEOUT(comm.pendingDeliveries(), 0, 5000);
-        QVERIFY(probe.rxCounts.isEmpty());
-        QVERIFY(probe.failures.isEmpty());
+            port.comm.Open();
+        QTRY_COMPARE_WITH_TIMEOUT(port.comm.pendingDeliveries(), 0, 5000);
+        QVERIFY(port.probe.rxCounts.isEmpty());
+        QVERIFY(port.probe.failures.isEmpty());
     }
 
     // The device goes away while the port is idle: reported once, no thread spins, the port
     // stays quiet until closed, and opens again when a device is back.
     void deviceGoneIsReportedOnceWithoutSpinning()
     {
-        auto pty = std::make_unique<PtyPair>();
-        QVERIFY(pty->ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty->slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        QVERIFY(!comm.hungUp());
+        ProbedPort port;
+        QVERIFY(port.open());
+        QVERIFY(!port.comm.hungUp());
 
-        pty->closeMaster();
-        QTRY_COMPARE_WITH_TIMEOUT(probe.failures.size(), 1, 5000);
-        QCOMPARE(probe.failures[0], QStringLiteral("Read error (5), Input/output error"));
-        QVERIFY(comm.hungUp());
-        QVERIFY(comm.IsOpen());
+        port.pty.closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(port.probe.failures.size(), 1, 5000);
+        QCOMPARE(port.probe.failures[0], QStringLiteral("Read error (5), Input/output error"));
+        QVERIFY(port.comm.hungUp());
+        QVERIFY(port.comm.IsOpen());
 
         // A spinning worker would burn about a second of CPU here.
-        const double cpuBefore = cpuSeconds();
-        QTest::qWait(1000);
-        const double cpu = cpuSeconds() - cpuBefore;
+        const double cpu = cpuSecondsWhileRunning(1000);
         QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
 
         // A send fails at once with the failure the loss was reported with; the rest stays
         // quiet.
-        QCOMPARE(probe.deviceGone, 1);
-        QCOMPARE(comm.deviceGoneText(), probe.failures[0]);
+        QCOMPARE(port.probe.deviceGone, 1);
+        QCOMPARE(port.comm.deviceGoneText(), port.probe.failures[0]);
         for (int32_t size : { 5, 1900001 }) {
             const QByteArray bytes(size, 'x');
-            try {
-                comm.WriteBytes(bytes.constData(), size);
-                QFAIL("a send on a device that has gone succeeded");
-            } catch (const EVaCommError &e) {
-                QCOMPARE(e.text(), probe.failures[0]);
-            }
+            QCOMPARE(commErrorText([&] { port.comm.WriteBytes(bytes.constData(), size); }),
+                port.probe.failures[0]);
         }
         char buffer[4];
-        QCOMPARE(comm.ReadBytes(buffer, 4), 0);
-        comm.SetDtrLine(true);
-        comm.PurgeAll();
-        comm.Close();
-        QCOMPARE(probe.failures.size(), 1);
-        QCOMPARE(probe.deviceGone, 1);
-        QVERIFY(probe.rxCounts.isEmpty());
+        QCOMPARE(port.comm.ReadBytes(buffer, 4), 0);
+        port.comm.SetDtrLine(true);
+        port.comm.PurgeAll();
+        port.comm.Close();
+        QCOMPARE(port.probe.failures.size(), 1);
+        QCOMPARE(port.probe.deviceGone, 1);
+        QVERIFY(port.probe.rxCounts.isEmpty());
 
-        pty = std::make_unique<PtyPair>(); // the device is back
-        QVERIFY(pty->ok());
-        comm.SetDeviceName(pty->slavePath());
-        comm.Open();
-        QVERIFY(!comm.hungUp());
-        QVERIFY(comm.deviceGoneText().isEmpty());
-        QCOMPARE(comm.WriteBytes("back", 4), 4);
-        QCOMPARE(pty->read(4, 5s), QByteArray("back"));
+        PtyPair back; // the device is back
+        QVERIFY(back.ok());
+        port.comm.SetDeviceName(back.slavePath());
+        port.comm.Open();
+        QVERIFY(!port.comm.hungUp());
+        QVERIFY(port.comm.deviceGoneText().isEmpty());
+        QCOMPARE(port.comm.WriteBytes("back", 4), 4);
+        QCOMPARE(back.read(4, 5s), QByteArray("back"));
+        port.comm.Close(); // before this device goes as well
     }
 
     void deviceGoneDuringATransfer()
     {
-        PtyPair pty;
-        QVERIFY(pty.ok());
-        TVaComm comm;
-        useSystemSettings(comm, pty.slavePath());
-        CommProbe probe(comm);
-        comm.Open();
-        const QByteArray payload = pattern(1000000, 9);
-        QCOMPARE(comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1000000);
-        QVERIFY(spinUntil([&] { return pty.available() > 0; }));
-        pty.closeMaster();
+        ProbedPort port;
+        QVERIFY(port.open());
+        const QByteArray payload = testfiles::pattern(1000000, 9);
+        QCOMPARE(port.comm.WriteBytes(payload.constData(), int32_t(payload.size())), 1000000);
+        QVERIFY(spinUntil([&] { return port.pty.available() > 0; }));
+        port.pty.closeMaster();
 
-        QTRY_COMPARE_WITH_TIMEOUT(probe.failures.size(), 1, 5000);
-        QVERIFY2(probe.failures[0] == QStringLiteral("Read error (5), Input/output error")
-                || probe.failures[0] == QStringLiteral("Write error (5), Input/output error"),
-            qPrintable(probe.failures[0]));
-        const double cpuBefore = cpuSeconds();
-        QTest::qWait(1000);
-        const double cpu = cpuSeconds() - cpuBefore;
+        QTRY_COMPARE_WITH_TIMEOUT(port.probe.failures.size(), 1, 5000);
+        QVERIFY2(port.probe.failures[0] == QStringLiteral("Read error (5), Input/output error")
+                || port.probe.failures[0] == QStringLiteral("Write error (5), Input/output error"),
+            qPrintable(port.probe.failures[0]));
+        const double cpu = cpuSecondsWhileRunning(1000);
         QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("CPU %1 s in 1 s").arg(cpu)));
-        QCOMPARE(probe.failures.size(), 1);
-        QCOMPARE(probe.deviceGone, 1);
-        QCOMPARE(probe.txEmpty, 0); // nothing was transmitted to the end
+        QCOMPARE(port.probe.failures.size(), 1);
+        QCOMPARE(port.probe.deviceGone, 1);
+        QCOMPARE(port.probe.txEmpty, 0); // nothing was transmitted to the end
         QElapsedTimer timer;
         timer.start();
-        comm.PurgeAll();
-        comm.Close();
+        port.comm.PurgeAll();
+        port.comm.Close();
         QVERIFY(timer.elapsed() < 1500);
     }
 };
