@@ -302,7 +302,6 @@ void LinkController::outputSelectedObject()
 
 void LinkController::finish()
 {
-    m_lateReplyPossible = false;
     m_reply.clear();
     m_responseTimer.stop();
     m_command = 0;
@@ -342,10 +341,11 @@ void LinkController::onBytesReceived(int32_t count)
     case proto::kScriptUpload:
         if (!m_reply.complete())
             return;
-        if (m_lateReplyPossible && m_uploadOnLine) {
-            // The controller cannot answer an object it has not received whole: this is the
-            // answer to the check or erase given up before it, which would otherwise be taken
-            // for the object's acceptance.
+        if (m_lateReplyPossible && (m_uploadOnLine || !uploadAnswerShaped(m_reply))) {
+            // The controller cannot answer an object it has not received whole, and answers an
+            // object in its own way: this is the answer to the check or erase given up before,
+            // which would otherwise be taken for the object's acceptance. The object's own
+            // answer is still awaited, its timer and fillers running as they were.
             m_lateReplyPossible = false;
             m_reply.clear();
             return;

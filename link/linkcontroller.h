@@ -120,7 +120,8 @@ private:
     NonRestartingTimer m_responseTimer { kResponseTimeout };
     std::deque<Held> m_held;
     bool m_lossTold = false;
-    // A check or an erase was given up to let a held command run: its answer may still come.
+    // A check or an erase was given up to let a held command run: its answer may still come,
+    // during this upload or a later one, until it does or the port changes.
     bool m_lateReplyPossible = false;
     // The upload's bytes are still going out: no reply to it can have come yet.
     bool m_uploadOnLine = false;

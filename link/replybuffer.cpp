@@ -51,6 +51,11 @@ bool uploadRefused(const ReplyBuffer &reply)
     return reply.at(1) == 0xFF && reply.at(2) == 0xFF;
 }
 
+bool uploadAnswerShaped(const ReplyBuffer &reply)
+{
+    return reply.at(1) == reply.at(2) && (reply.at(1) == 0x00 || reply.at(1) == 0xFF);
+}
+
 EraseOutcome eraseOutcome(const ReplyBuffer &reply)
 {
     switch (reply.at(1)) {

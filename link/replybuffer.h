@@ -48,6 +48,10 @@ struct ScreenResolution
 ScreenResolution connectionCheckResolution(const ReplyBuffer &reply);
 // An upload reply whose 16-bit status at [1] is 0xFFFF: no room, or the flash is write-protected.
 bool uploadRefused(const ReplyBuffer &reply);
+// The controller answers an upload with the status 0x0000 or 0xFFFF. Any other status counts as
+// an acceptance, except where the link knows that an answer to another command may still come:
+// a check's answer carries the screen's width there, an erase's its 0xAA.
+bool uploadAnswerShaped(const ReplyBuffer &reply);
 
 enum class EraseOutcome { Refused, Erased, NoMeaning };
 EraseOutcome eraseOutcome(const ReplyBuffer &reply);

@@ -273,6 +273,13 @@ void TstFlash::writeEndsEarly_data()
     QTest::newRow("silent") << QStringList { QStringLiteral("--silent") } << false << 7
                             << QStringLiteral("no reply")
                             << QStringLiteral("Нет ответа от Тарвикса") << 5 << 1;
+    // The check's answer, 2.5 s late, comes while the write waits for its first object's: it is
+    // not taken for that object's acceptance, whose own refusal is later still.
+    QTest::newRow("check answered late, write-protected")
+        << QStringList { QStringLiteral("--protect"), QStringLiteral("--delay"),
+               QStringLiteral("2500") }
+        << false << 7 << QStringLiteral("no reply") << QStringLiteral("Нет ответа от Тарвикса") << 5
+        << 0;
     QTest::newRow("object file missing")
         << QStringList() << true << 4 << QStringLiteral("file error")
         << QStringLiteral("Ошибка чтения файла ") << 0 << 1;

@@ -160,6 +160,24 @@ private slots:
                    "refused" }
             << QStringList { "check", "filler", "script" } << QStringList { kRefused }
             << "Передаем объект 7" << true << false;
+        // After the object has left the line, the given-up answer is still told apart by its
+        // shape: a check's carries the width, an erase's its 0xAA, where an object's status is
+        // 0x0000 or 0xFFFF. It may come during a later write as well.
+        QTest::newRow("check given up, its late answer after the object has left the line")
+            << QStringList { "write", "until filler", "until script", "tx", "check-reply",
+                   "refused" }
+            << QStringList { "check", "filler", "script" } << QStringList { kRefused }
+            << "Передаем объект 7" << true << false;
+        QTest::newRow("erase given up, its late answer after the object has left the line")
+            << QStringList { "check-reply", "erase", "write", "until filler", "until script", "tx",
+                   "erased", "refused" }
+            << QStringList { "check", "erase", "filler", "script" } << QStringList { kRefused }
+            << "Передаем объект 7" << true << true;
+        QTest::newRow("check given up, its late answer during the next write")
+            << QStringList { "write", "until filler", "until script", "tx", "ok", "until ended",
+                   "write", "tx", "check-reply", "refused" }
+            << QStringList { "check", "filler", "script", "script" }
+            << QStringList { kCompleted, kRefused } << "Передаем объект 7" << true << false;
         // An erase ends the write pressed before it, held or running: the table it empties is
         // not reported as written. A write pressed after it runs after it.
         QTest::newRow("write, write again, erase, all while an object is unanswered")
