@@ -2,8 +2,10 @@
 
 #include "common/numparse.h"
 #include "flash/exitcodes.h"
+#include "serial/devicename.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace ormelin::flash {
 
@@ -17,6 +19,16 @@ const QString kOutput = QStringLiteral("output");
 const QString kJson = QStringLiteral("json");
 const QString kHelp = QStringLiteral("help");
 const QString kVersion = QStringLiteral("version");
+
+// The node a port name opens, so that "pts/3", "/dev/pts/3" and a link to it are one port. Only
+// looked up, never opened.
+QString deviceNode(const QString &name)
+{
+    const QString path
+        = serialdetail::devicePathFor(name, QString::fromLatin1(serialdetail::kSystemDeviceFolder));
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? path : real;
+}
 
 } // namespace
 
@@ -97,16 +109,19 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         parsed.error = QStringLiteral("no port given: name at least one with --port");
         return parsed;
     }
+    QStringList nodes;
     for (int i = 0; i < o.ports.size(); ++i) {
         if (o.ports.at(i).isEmpty()) {
             parsed.error = QStringLiteral("--port needs a device name");
             return parsed;
         }
-        if (o.ports.indexOf(o.ports.at(i)) != i) {
+        const QString node = deviceNode(o.ports.at(i));
+        if (nodes.contains(node)) {
             // Two links on one device would take each other's replies.
             parsed.error = QStringLiteral("port given twice: ") + o.ports.at(i);
             return parsed;
         }
+        nodes << node;
     }
     if (o.task == Task::Output) {
         const auto number = parseNumber(parser.value(kOutput));

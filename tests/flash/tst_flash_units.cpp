@@ -45,6 +45,10 @@ void TstFlashUnits::commandLine_data()
                              << 0;
     QTest::newRow("same port twice") << QStringList { p, "A", p, "A", "l.orm" }
                                      << "port given twice: A" << write << QStringList() << 0;
+    // Looked up, never opened: neither name exists.
+    QTest::newRow("same port under two spellings")
+        << QStringList { p, "/dev/pts/9999", p, "pts/9999", "l.orm" }
+        << "port given twice: pts/9999" << write << QStringList() << 0;
     QTest::newRow("empty port") << QStringList { "--port=", "l.orm" } << "needs a device name"
                                 << write << QStringList() << 0;
     QTest::newRow("two lists") << QStringList { p, "A", "a.orm", "b.orm" } << "more than one list"
