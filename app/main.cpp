@@ -2,14 +2,11 @@
 #include "app/failurebox.h"
 #include "app/mainwindow.h"
 #include "common/failure.h"
+#include "common/terminationsignals.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,37 +29,6 @@ public:
     }
 };
 
-int g_signalPipe[2] = { -1, -1 };
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// Being told to end by the system (logout, shutdown, kill, Ctrl+C in the terminal) closes the
-// window with nobody to answer a question: a changed list is kept in a file of its own instead,
-// and the settings file is written.
-void closeOnTerminationSignals(ormelin::TSendForm &window)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        window.closeUnattended();
-    });
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : { SIGTERM, SIGINT, SIGHUP })
-        ::sigaction(sig, &action, nullptr);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -82,7 +48,10 @@ int main(int argc, char *argv[])
     }
     OrmelinApplication app(argc, argv);
     ormelin::TSendForm window(*commandLine.start);
-    closeOnTerminationSignals(window);
+    // Being told to end by the system (logout, shutdown, kill, Ctrl+C in the terminal) closes the
+    // window with nobody to answer a question: a changed list is kept in a file of its own
+    // instead, and the settings file is written.
+    ormelin::handleTerminationSignals(&window, [&window] { window.closeUnattended(); });
     window.show();
     return app.exec();
 }

@@ -1,52 +1,23 @@
 // ormelin-flash: the list written to the Тарвикс from the command line, one link per port.
-#include "common/failure.h"
+#include "common/terminationsignals.h"
 #include "flash/exitcodes.h"
 #include "flash/flashrun.h"
 #include "flash/options.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-int g_signalPipe[2] = { -1, -1 };
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// Ctrl+C, SIGTERM and SIGHUP stop every port through the event loop, never from inside the
-// signal handler.
-void interruptOnSignals(ormelin::flash::FlashRun &run)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &run);
-    QObject::connect(notifier, &QSocketNotifier::activated, &run, [&run] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        ormelin::guarded([&run] { run.interrupt(); });
-    });
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : { SIGTERM, SIGINT, SIGHUP })
-        ::sigaction(sig, &action, nullptr);
-}
+// Readable once a termination signal has come: Ctrl+C, SIGTERM and SIGHUP stop every port
+// through the event loop, and end a wait for an answer at the terminal.
+int g_interrupted = -1;
 
 int terminalColumns(int fd)
 {
@@ -64,14 +35,14 @@ bool confirmOnTerminal(const QString &question)
     std::fflush(stderr);
     std::string answer;
     for (;;) {
-        pollfd fds[2] = { { STDIN_FILENO, POLLIN, 0 }, { g_signalPipe[0], POLLIN, 0 } };
-        const int ready = ::poll(fds, g_signalPipe[0] >= 0 ? 2 : 1, -1);
+        pollfd fds[2] = { { STDIN_FILENO, POLLIN, 0 }, { g_interrupted, POLLIN, 0 } };
+        const int ready = ::poll(fds, g_interrupted >= 0 ? 2 : 1, -1);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        if (g_signalPipe[0] >= 0 && (fds[1].revents & POLLIN) != 0) {
+        if (g_interrupted >= 0 && (fds[1].revents & POLLIN) != 0) {
             std::fputc('\n', stderr);
             return false;
         }
@@ -122,6 +93,6 @@ int main(int argc, char *argv[])
         console.confirm = nullptr;
 
     FlashRun run(parsed.options, console);
-    interruptOnSignals(run);
+    g_interrupted = ormelin::handleTerminationSignals(&run, [&run] { run.interrupt(); });
     return run.exec();
 }
